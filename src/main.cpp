@@ -1,0 +1,104 @@
+// Vedrik: the control panel of the QZ3_MK processor simulator.
+// Entry point: brings up SDL2, the "Vedrik" window with its OpenGL context and
+// Dear ImGui, runs the frame loop on the main thread and tears it all down.
+
+#include <cstdio>
+
+#include <SDL.h>
+#include <SDL_opengl.h>
+
+#include "frame.hpp"
+#include "frame_pacer.hpp"
+#include "imgui.h"
+#include "imgui_impl_opengl2.h"
+#include "imgui_impl_sdl.h"
+
+namespace {
+
+constexpr int window_width = 1280;
+constexpr int window_height = 720;
+
+int display_refresh_hz(SDL_Window* window) {
+    SDL_DisplayMode mode{};
+    if (SDL_GetWindowDisplayMode(window, &mode) == 0) return mode.refresh_rate;
+    return 0;
+}
+
+}  // namespace
+
+int main(int, char**) {
+    // Setup.
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_GAMECONTROLLER) != 0) {
+        std::printf("Error: %s\n", SDL_GetError());
+        return -1;
+    }
+
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 2);
+
+    auto window_flags =
+        static_cast<SDL_WindowFlags>(SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+    SDL_Window* window = SDL_CreateWindow("Vedrik", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                          window_width, window_height, window_flags);
+    if (window == nullptr) {
+        std::printf("Error: %s\n", SDL_GetError());
+        SDL_Quit();
+        return -1;
+    }
+    SDL_GLContext gl_context = SDL_GL_CreateContext(window);
+    if (gl_context == nullptr) {
+        std::printf("Error: %s\n", SDL_GetError());
+        SDL_DestroyWindow(window);
+        SDL_Quit();
+        return -1;
+    }
+    SDL_GL_MakeCurrent(window, gl_context);
+    bool vsync = SDL_GL_SetSwapInterval(1) == 0;
+    FramePacer pacer(!vsync, display_refresh_hz(window));
+
+    IMGUI_CHECKVERSION();
+    ImGui::CreateContext();
+    ImGuiIO& io = ImGui::GetIO();
+    ImGui::StyleColorsClassic();
+
+    ImGui_ImplSDL2_InitForOpenGL(window, gl_context);
+    ImGui_ImplOpenGL2_Init();
+
+    const ImVec4 clear_color(0.45f, 0.55f, 0.60f, 1.00f);
+    bool done = false;
+
+    // Main loop.
+    while (!done) {
+        SDL_Event event;
+        while (SDL_PollEvent(&event)) {
+            ImGui_ImplSDL2_ProcessEvent(&event);
+            if (event.type == SDL_QUIT) done = true;
+        }
+
+        ImGui_ImplOpenGL2_NewFrame();
+        ImGui_ImplSDL2_NewFrame();
+        ImGui::NewFrame();
+
+        run_frame(done);
+
+        ImGui::Render();
+        glViewport(0, 0, static_cast<int>(io.DisplaySize.x), static_cast<int>(io.DisplaySize.y));
+        glClearColor(clear_color.x, clear_color.y, clear_color.z, clear_color.w);
+        glClear(GL_COLOR_BUFFER_BIT);
+        ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
+        SDL_GL_SwapWindow(window);
+        pacer.wait_for_next_frame();
+    }
+
+    // Cleanup.
+    ImGui_ImplOpenGL2_Shutdown();
+    ImGui_ImplSDL2_Shutdown();
+    ImGui::DestroyContext();
+    SDL_GL_DeleteContext(gl_context);
+    SDL_DestroyWindow(window);
+    SDL_Quit();
+    return 0;
+}

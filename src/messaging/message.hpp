@@ -1,0 +1,39 @@
+#pragma once
+// The envelope every message carries, its UBJSON wire form and its console texts.
+// Pure functions over values: safe on any thread.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+// A JSON value; as an envelope, an object with message_type, message_sub_type,
+// origin, destination and data. Objects keep their members in key order.
+using Message = nlohmann::json;
+
+// Chooses the envelope's message_type: command (1) gives "command", any other
+// value gives "event".
+enum class MessageKind : int { event = 0, command = 1 };
+
+// Builds the five-member envelope.
+Message make_envelope(MessageKind kind, std::string sub_type, const Message& data,
+                      std::string origin, std::string destination);
+
+// UBJSON in its plain container form (no '#' counts, no '$' types).
+std::vector<std::uint8_t> encode(const Message& message);
+
+// Strict UBJSON decode of one complete value that ends exactly at the end of
+// the body. Throws nlohmann::json::parse_error for anything else.
+Message decode(const std::uint8_t* body, std::size_t length);
+
+// Console texts: compact (no whitespace) and pretty (indent 4); non-ASCII
+// characters as they are. Both throw type_error 316 on invalid UTF-8.
+std::string compact_text(const Message& message);
+std::string pretty_text(const Message& message);
+
+// "Sending of message: '<pretty>' failed!" on standard output, flushed.
+void report_send_failure(const Message& envelope);
+// "message: <text>\nexception id: <id>" on standard output, flushed.
+void report_decode_failure(const nlohmann::json::parse_error& error);

@@ -1,0 +1,148 @@
+#include "child_process.hpp"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+int free_tcp_port() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) throw std::runtime_error("socket failed");
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        throw std::runtime_error("bind failed");
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+std::string loopback_url(int port) { return "tcp://127.0.0.1:" + std::to_string(port); }
+
+std::string read_file(const std::string& path) {
+    if (path.empty()) return {};
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+ChildProcess::ChildProcess(Options options) : options_(std::move(options)) {
+    std::vector<std::string> env_strings;
+    std::map<std::string, std::string> merged;
+    for (char** e = environ; *e != nullptr; ++e) {
+        std::string entry(*e);
+        auto eq = entry.find('=');
+        if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (auto& [k, v] : options_.env) merged[k] = v;
+    for (auto& [k, v] : merged) env_strings.push_back(k + "=" + v);
+
+    std::vector<char*> argv;
+    for (auto& a : options_.argv) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : env_strings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        ::setpgid(0, 0);
+        auto redirect = [](const std::string& path, int target) {
+            int fd = ::open(path.empty() ? "/dev/null" : path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0) {
+                ::dup2(fd, target);
+                ::close(fd);
+            }
+        };
+        int in = ::open("/dev/null", O_RDONLY);
+        if (in >= 0) ::dup2(in, 0);
+        redirect(options_.stdout_path, 1);
+        redirect(options_.stderr_path, 2);
+        if (!options_.cwd.empty() && ::chdir(options_.cwd.c_str()) != 0) ::_exit(126);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (running()) {
+        ::kill(pid_, SIGKILL);
+        wait_for(std::chrono::seconds(5));
+    }
+}
+
+bool ChildProcess::running() {
+    if (status_) return false;
+    return !wait_for(std::chrono::milliseconds(0)).has_value();
+}
+
+std::optional<int> ChildProcess::wait_for(std::chrono::milliseconds timeout) {
+    if (status_) return status_;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        pid_t r = ::waitpid(pid_, &status, WNOHANG);
+        if (r == pid_) {
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return status_;
+        }
+        if (r < 0 && errno != EINTR) return std::nullopt;
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        ::usleep(5000);
+    }
+}
+
+void ChildProcess::signal(int sig) {
+    if (!status_) ::kill(pid_, sig);
+}
+
+int run_command(const std::string& command, std::string* output, std::chrono::seconds timeout) {
+    std::string quoted;
+    for (char c : command) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    std::string wrapped = "timeout -k 2 " + std::to_string(timeout.count()) + " sh -c '" + quoted + "'";
+    FILE* pipe = ::popen(wrapped.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    std::array<char, 4096> buffer{};
+    std::string text;
+    size_t n = 0;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) text.append(buffer.data(), n);
+    int status = ::pclose(pipe);
+    if (output != nullptr) *output = text;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TempDir::TempDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "vedrik-test-XXXXXX").string();
+    if (::mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
