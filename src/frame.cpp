@@ -1,6 +1,17 @@
 #include "frame.hpp"
 
+#include <iostream>
+#include <memory>
+
 #include "imgui.h"
+#include "wire_names.hpp"
+
+void SettingsWindow::draw() {
+    ImGui::Begin("Settings", nullptr, 0);
+    ImGui::End();
+}
+
+bool accept_all(Message&) { return true; }
 
 void draw_main_menu_bar(bool& done) {
     if (!ImGui::BeginMainMenuBar()) return;
@@ -11,6 +22,50 @@ void draw_main_menu_bar(bool& done) {
     ImGui::EndMainMenuBar();
 }
 
-void run_frame(bool& done) {
+Panel::Panel(std::string bus_address, std::string pair_address)
+    : register_file(&app, 0, std::string(wire::local_register_file), 10),
+      instruction_memory(0, std::string(wire::local_instruction_memory)),
+      data_memory(0, std::string(wire::local_data_memory)),
+      settings(app),
+      bus_address_(std::move(bus_address)),
+      pair_address_(std::move(pair_address)) {}
+
+void Panel::dispatch(const Message& message) {
+    std::cout << message.dump(-1, ' ', false, Message::error_handler_t::replace) << '\n' << std::flush;
+
+    if (!message.is_object()) return;
+    const auto origin = message.find(wire::key_origin);
+    if (origin == message.end() || !origin->is_string()) return;
+    const auto& name = origin->get_ref<const std::string&>();
+    try {
+        if (name == wire::instruction_memory) instruction_memory.handle_message(message);
+        else if (name == wire::data_memory) data_memory.handle_message(message);
+        else if (name == wire::register_file) register_file.handle_message(message);
+    } catch (const nlohmann::json::exception& e) {
+        std::cerr << "message from " << name << " not applied: " << e.what() << std::endl;
+    }
+}
+
+void Panel::frame(bool& done) {
+    if (first_frame_) {
+        app.bus_url = bus_address_;
+        app.pair_url = pair_address_;
+        app.hub.start();
+        first_frame_ = false;
+    }
+
+    for (const Message& message : app.hub.bus.take_if(accept_all)) dispatch(message);
+
     draw_main_menu_bar(done);
+    control.draw(app);
+    register_file.draw();
+    instruction_memory.draw();
+    data_memory.draw();
+    settings.draw();
+}
+
+void run_frame(bool& done) {
+    // Built on the first frame, destroyed at process exit after main returns.
+    static const auto panel = std::make_unique<Panel>(std::string(wire::bus_address), std::string(wire::pair_address));
+    panel->frame(done);
 }

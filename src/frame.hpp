@@ -1,11 +1,66 @@
 #pragma once
-// The body of every frame: owns the panel's long-lived objects, applies what
-// arrived on the bus and draws every window in a fixed order.
+// The body of every frame: the panel's long-lived objects, the messages that
+// arrived on the bus since the previous frame, and every window in a fixed
+// order.
 //
 // Main thread only, between ImGui::NewFrame and ImGui::Render.
 
-// One frame of the panel; sets done when the user chooses File > Quit.
-void run_frame(bool& done);
+#include <string>
 
-// The main menu bar with File > Quit.
+#include "application.hpp"
+#include "control_panel.hpp"
+#include "memory_view.hpp"
+#include "message.hpp"
+#include "register_file_view.hpp"
+
+// The empty "Settings" window.
+class SettingsWindow {
+public:
+    explicit SettingsWindow(Application& app_) : app(app_) {}
+    void draw();
+
+    Application& app;
+};
+
+// The frame driver's predicate for Endpoint::take_if: takes every message.
+bool accept_all(Message& message);
+
+// The main menu bar with File > Quit, which sets done.
 void draw_main_menu_bar(bool& done);
+
+// The panel's long-lived objects, in the order they are built; members are
+// destroyed in the reverse order (the data-memory view first, the
+// Application with its hub last).
+class Panel {
+public:
+    // The hub starts on the first frame with these addresses.
+    Panel(std::string bus_address, std::string pair_address);
+    Panel(const Panel&) = delete;
+    Panel& operator=(const Panel&) = delete;
+
+    // One frame: on the first, points the endpoints at their addresses and
+    // starts the hub; then prints and routes every message taken from the
+    // bus, then draws the six windows.
+    void frame(bool& done);
+
+    // Prints one received message as one line of compact JSON (invalid UTF-8
+    // shown as U+FFFD) and hands it to the view its "origin" names. A message
+    // a view cannot apply is reported on standard error; the next goes on.
+    void dispatch(const Message& message);
+
+    Application app;
+    RegisterFileView register_file;
+    InstructionMemoryView instruction_memory;
+    DataMemoryView data_memory;
+    SettingsWindow settings;
+    ControlPanel control;
+
+private:
+    std::string bus_address_;
+    std::string pair_address_;
+    bool first_frame_ = true;
+};
+
+// One frame of the panel with the fixed addresses; the Panel is built on the
+// first call and lives until the process exits.
+void run_frame(bool& done);

@@ -22,7 +22,7 @@ int refusal_id(const Bytes& body) {
 
 Bytes typed_null_array(std::uint8_t count_marker, std::vector<std::uint8_t> count_bytes) {
     Bytes b{'[', '$', 'Z', '#', count_marker};
-    b.insert(b.end(), count_bytes.begin(), count_bytes.end());
+    for (std::uint8_t byte : count_bytes) b.push_back(byte);
     return b;
 }
 

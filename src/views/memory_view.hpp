@@ -1,0 +1,53 @@
+#pragma once
+// The mirror of one of the simulator's memories: 256 cells shown as bytes in
+// a hex memory editor window. "load" and "write" events of the matching
+// component are applied by handle_message; an edit in the editor changes only
+// the mirror (the view sends nothing).
+//
+// Main thread only: the frame driver calls draw once per frame and
+// handle_message for every envelope whose origin is this memory. The editor
+// reads and writes memory in place, during draw, on the same thread.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "imgui_memory_editor.hpp"
+#include "message.hpp"
+
+// Cell is std::uint32_t for the instruction memory (word k at editor
+// addresses 4k to 4k+3, in the host's byte order) and std::uint8_t for the
+// data memory.
+template <class Cell>
+class MemoryView {
+public:
+    static constexpr std::size_t cell_count = 256;
+
+    // Cell 0 takes initial_value, the others 0; name is the window title.
+    MemoryView(Cell initial_value, std::string name);
+    MemoryView(const MemoryView&) = delete;
+    MemoryView& operator=(const MemoryView&) = delete;
+
+    // The editor's window over the whole mirror, base address 0.
+    void draw();
+
+    // Applies a "load" or "write" event whole, or refuses it whole with one
+    // line on standard error; other sub-types are ignored.
+    void handle_message(const Message& message);
+
+    std::string name;
+    std::array<Cell, cell_count> memory{};
+    MemoryEditor editor;
+
+private:
+    void apply_load(const Message& data);
+    void apply_write(const Message& data);
+    void report_refused(const char* sub_type, const std::string& reason) const;
+};
+
+using InstructionMemoryView = MemoryView<std::uint32_t>;
+using DataMemoryView = MemoryView<std::uint8_t>;
+
+extern template class MemoryView<std::uint32_t>;
+extern template class MemoryView<std::uint8_t>;
