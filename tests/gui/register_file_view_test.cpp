@@ -147,6 +147,7 @@ TEST_F(RegisterWindow, EachBaseShows255And10Whole) {
         EXPECT_EQ(view.base, c.base);
         EXPECT_EQ(text(0), c.of_255) << c.button;
         EXPECT_EQ(text(1), c.of_10) << c.button;
+        ui.frame();  // the click's own frame painted the buttons before it
         expect_only_marked(c.button);
     }
 }
@@ -208,7 +209,8 @@ TEST_P(TypedInput, StoresAndSendsOrRefusesAndShowsTheRegisterAgain) {
         EXPECT_NE(out.find("Sending of message: '"), std::string::npos) << "the write was not sent";
     }
     for (int i = 0; i < 16; ++i) {
-        if (i != 3) EXPECT_EQ(view.registers[i], 0) << i;
+        if (i == 3) continue;
+        EXPECT_EQ(view.registers[i], 0) << i;
     }
 }
 
