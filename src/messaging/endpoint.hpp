@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <nng/nng.h>
 
@@ -50,13 +51,18 @@ public:
     Endpoint& operator=(const Endpoint&) = delete;
 
     // Opens the socket of kind and listens on or dials *url. Failures are
-    // reported on standard error and not retried.
-    void connect();
+    // reported on standard error and not retried. True when the socket now
+    // listens or is dialled (a dialling peer calls it again until it is).
+    bool connect();
 
     // Builds the envelope, encodes it and sends it. A failure is reported on
     // standard output and the envelope is lost.
     void send(MessageKind kind, std::string sub_type, const Message& data, std::string origin,
               std::string destination);
+
+    // Sends body as it is, unencoded: lets a test peer send bodies that are
+    // not envelopes. A failure is thrown as NngError.
+    void send_body(const std::vector<std::uint8_t>& body);
 
     // Waits for the next message and decodes it; an undecodable body is
     // reported and gives the integer 0. nng's errors are thrown as NngError.
