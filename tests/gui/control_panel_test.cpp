@@ -105,6 +105,8 @@ struct CommandCase {
     Message expected;
 };
 
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.label; }
+
 class CommandButton : public ControlPanelTest, public testing::WithParamInterface<CommandCase> {};
 
 TEST_P(CommandButton, SendsExactlyOneEnvelope) {
@@ -152,6 +154,8 @@ struct PingCase {
     std::string payload_line;
 };
 
+void PrintTo(const PingCase& c, std::ostream* os) { *os << c.label; }
+
 class PingButton : public ControlPanelTest, public testing::WithParamInterface<PingCase> {};
 
 TEST_P(PingButton, PrintsPayloadThenOneTimingLineAfter1000Answers) {
@@ -177,6 +181,8 @@ INSTANTIATE_TEST_SUITE_P(Payloads, PingButton,
 struct SilentCase {
     int answers;
 };
+
+void PrintTo(const SilentCase& c, std::ostream* os) { *os << c.answers << " answers"; }
 
 class SilentPeer : public ControlPanelTest, public testing::WithParamInterface<SilentCase> {};
 
