@@ -1,0 +1,191 @@
+// The panel's ping exchange beside a bare nng pair0 exchange of the same sizes.
+//
+// Panel: Endpoint::send of a "ping" command with N integer zeros and
+// Endpoint::receive of the reply, against qz3-standin (which decodes the ping
+// and sends its reply envelope). Bare: nng_sendmsg of a body as long as that
+// ping envelope and nng_recvmsg of a body as long as the stand-in's reply,
+// against an echo peer that looks at nothing. Both run in the same process,
+// interleaved in blocks, for N = 0, 100, 1000 and 10000; each prints the
+// median microseconds per exchange, and the ratio panel / bare.
+//
+// The benchmark pins itself (and so the peers it starts) to processor 0: a
+// wake-up that crosses processors costs more than the exchange itself on a
+// small virtual machine, and figures that cross vary from run to run.
+//
+//   build/bench/ping_bench [EXCHANGES]     (default 2000 per size and side)
+//
+// This is the baseline measurement, so it calls nng directly for the bare side.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nng/nng.h>
+#include <nng/protocol/pair0/pair.h>
+
+#include "endpoint.hpp"
+#include "message.hpp"
+#include "wire_names.hpp"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int payload_sizes[] = {0, 100, 1000, 10000};
+constexpr int default_exchanges = 2000;
+constexpr int warmup_exchanges = 100;
+constexpr int block = 100;  // exchanges per side before switching to the other
+constexpr int pinned_cpu = 0;
+
+int free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+std::string url_of(int port) { return "tcp://127.0.0.1:" + std::to_string(port); }
+
+void die(const char* what, int rv) {
+    std::fprintf(stderr, "ping_bench: %s: %s\n", what, nng_strerror(rv));
+    std::exit(1);
+}
+
+// The bare peer, in a child forked before the parent touched nng: answers
+// every message with a body of reply_size bytes.
+[[noreturn]] void echo_peer(const std::string& url, std::size_t reply_size) {
+    nng_socket s;
+    if (int rv = nng_pair0_open(&s); rv != 0) die("nng_pair0_open", rv);
+    while (nng_dial(s, url.c_str(), nullptr, 0) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (;;) {
+        nng_msg* in = nullptr;
+        if (nng_recvmsg(s, &in, 0) != 0) _exit(0);
+        nng_msg_free(in);
+        nng_msg* out = nullptr;
+        if (nng_msg_alloc(&out, reply_size) != 0) _exit(1);
+        if (nng_sendmsg(s, out, 0) != 0) nng_msg_free(out);
+    }
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int exchanges = argc > 1 ? std::atoi(argv[1]) : default_exchanges;
+    if (exchanges < block) exchanges = block;
+
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    CPU_SET(pinned_cpu, &cpus);
+    bool pinned = sched_setaffinity(0, sizeof cpus, &cpus) == 0;
+
+    const std::string bus_url = url_of(free_port());
+    const std::string pair_url = url_of(free_port());
+    const std::string bare_url = url_of(free_port());
+    const std::string destination(wire::simulation_control);
+    const std::size_t reply_size =
+        encode(make_envelope(MessageKind::event, std::string(wire::sub_ping), nullptr, destination, "")).size();
+
+    pid_t echo = fork();
+    if (echo == 0) echo_peer(bare_url, reply_size);
+
+    std::vector<std::string> args{STANDIN_BINARY, "--quiet", "--bus", bus_url, "--pair", pair_url};
+    std::vector<char*> cargs;
+    for (auto& a : args) cargs.push_back(a.data());
+    cargs.push_back(nullptr);
+    pid_t standin = 0;
+    if (posix_spawn(&standin, STANDIN_BINARY, nullptr, nullptr, cargs.data(), environ) != 0) {
+        std::fprintf(stderr, "ping_bench: cannot start %s\n", STANDIN_BINARY);
+        kill(echo, SIGKILL);
+        return 1;
+    }
+
+    {
+        Endpoint bus(&bus_url, EndpointKind::bus_listen);
+        Endpoint pair(&pair_url, EndpointKind::pair_listen);
+        if (!bus.connect() || !pair.connect()) return 1;
+
+        nng_socket bare;
+        if (int rv = nng_pair0_open(&bare); rv != 0) die("nng_pair0_open", rv);
+        if (int rv = nng_listen(bare, bare_url.c_str(), nullptr, 0); rv != 0) die("nng_listen", rv);
+
+        std::printf("ping exchange, microseconds per exchange (median of %d), %s\n", exchanges,
+                    pinned ? "pinned to processor 0" : "NOT pinned (sched_setaffinity failed)");
+        std::printf("%8s %12s %12s %12s %8s\n", "payload", "body bytes", "panel us", "bare nng us", "ratio");
+
+        for (int size : payload_sizes) {
+            Message payload = Message::array();
+            for (int i = 0; i < size; ++i) payload.push_back(0);
+            const std::vector<std::uint8_t> body =
+                encode(make_envelope(MessageKind::command, std::string(wire::sub_ping), payload, "", destination));
+
+            auto panel_exchange = [&] {
+                pair.send(MessageKind::command, std::string(wire::sub_ping), payload, "", destination);
+                pair.receive();
+            };
+            auto bare_exchange = [&] {
+                nng_msg* out = nullptr;
+                if (int rv = nng_msg_alloc(&out, body.size()); rv != 0) die("nng_msg_alloc", rv);
+                std::memcpy(nng_msg_body(out), body.data(), body.size());
+                if (int rv = nng_sendmsg(bare, out, 0); rv != 0) die("nng_sendmsg", rv);
+                nng_msg* in = nullptr;
+                if (int rv = nng_recvmsg(bare, &in, 0); rv != 0) die("nng_recvmsg", rv);
+                nng_msg_free(in);
+            };
+
+            for (int i = 0; i < warmup_exchanges; ++i) {
+                panel_exchange();
+                bare_exchange();
+            }
+            std::vector<double> panel_us;
+            std::vector<double> bare_us;
+            auto timed = [](auto& exchange, std::vector<double>& into) {
+                for (int i = 0; i < block; ++i) {
+                    auto t0 = Clock::now();
+                    exchange();
+                    into.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+                }
+            };
+            for (int done = 0; done < exchanges; done += block) {
+                timed(panel_exchange, panel_us);
+                timed(bare_exchange, bare_us);
+            }
+            double p = median(panel_us);
+            double b = median(bare_us);
+            std::printf("%8d %12zu %12.1f %12.1f %8.2f\n", size, body.size(), p, b, p / b);
+            std::fflush(stdout);
+        }
+        nng_close(bare);
+    }
+
+    kill(standin, SIGTERM);
+    kill(echo, SIGKILL);
+    waitpid(standin, nullptr, 0);
+    waitpid(echo, nullptr, 0);
+    return 0;
+}

@@ -1,0 +1,442 @@
+// qz3-standin: a stand-in for the QZ3_MK processor simulator, so that the
+// panel can be used and tested without the real one.
+//
+// It dials the panel's bus and pair sockets (and dials again every
+// redial_interval until the panel listens; once dialled, nng's dialer
+// reconnects by itself after the panel restarts), keeps the state of the
+// instruction memory (256 words of 32 bits), the register file (16 registers
+// of 8 bits) and the data memory (256 bytes), and keeps this contract:
+//
+//   pair  "ping" command         exactly one reply on pair: an event "ping"
+//                                from QZ3_MK.simulation_control, data null
+//   pair  "step" command         executes one instruction (the instruction set
+//                                is described in processor.hpp) and publishes
+//                                one bus "write" event for every register and
+//                                data byte that changed
+//   pair  "load" command to      applies {"start", "values"} and publishes the
+//         QZ3_MK.instruction_memory, same "load" event on the bus with that
+//         QZ3_MK.register_file   component as origin; a load of the
+//         or QZ3_MK.data_memory  instruction memory sets pc back to 0
+//   bus   "write" command        applies {"register_number", "value"} and
+//                                publishes the same "write" event from
+//                                QZ3_MK.register_file
+//
+// A command that does not fit (unknown sub-type or destination, data of the
+// wrong shape, an index or value out of range) changes nothing, publishes
+// nothing and is noted on standard error.
+//
+// Test modes, run once the bus is dialled:
+//   --malformed   publishes a batch of bodies the panel must survive (bytes
+//                 that are not UBJSON, trailing bytes, invalid UTF-8, values
+//                 that are no envelope or whose data has the wrong shape),
+//                 then one valid "write" event from QZ3_MK.register_file
+//                 setting register 15 to 15, which marks the batch's end.
+//   --flood N     publishes N "write" events from QZ3_MK.data_memory; event i
+//                 (0 to N-1) carries address i % 256 and value (i / 256) % 256,
+//                 so a receiver recovers i mod 65536 as value * 256 + address
+//                 and sees a loss as a gap. --rate paces them.
+//
+// Threads: the main thread dials, runs the test modes and waits for SIGINT or
+// SIGTERM; one thread serves pair and one serves bus. The Processor is shared
+// by the two serving threads under machine_mutex, held while a command is
+// applied and its events are published, so that events leave in the order
+// of the changes.
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "endpoint.hpp"
+#include "message.hpp"
+#include "processor.hpp"
+#include "wire_names.hpp"
+
+namespace {
+
+// Pause between two dial attempts while the panel does not listen yet.
+constexpr std::chrono::milliseconds redial_interval{200};
+// Longest single wait for a message, so that the threads see a stop request.
+constexpr std::chrono::milliseconds receive_poll{100};
+// Pause after a receive that failed other than by timing out.
+constexpr std::chrono::milliseconds failure_pause{100};
+
+constexpr const char* usage_text =
+    "Usage: qz3-standin [OPTION]...\n"
+    "Stand-in for the QZ3_MK processor simulator: dials the panel's bus and pair\n"
+    "sockets, keeps an instruction memory, a register file and a data memory, and\n"
+    "answers the panel's ping, step, load and write commands.\n"
+    "\n"
+    "  --bus URL          bus address to dial (default tcp://127.0.0.1:31337)\n"
+    "  --pair URL         pair address to dial (default tcp://127.0.0.1:31338)\n"
+    "  --flood N          once dialled, publish N data-memory \"write\" events;\n"
+    "                     event i has address i%256 and value (i/256)%256\n"
+    "  --rate PER_SECOND  pace of --flood; 0 (the default) is as fast as possible\n"
+    "  --malformed        once dialled, publish a batch of malformed bodies, then\n"
+    "                     a \"write\" of register 15 = 15 that ends the batch\n"
+    "  --quiet            write nothing on standard error once started\n"
+    "  --verbose          write every envelope received and sent on standard output\n"
+    "  --help             show this text and exit\n"
+    "\n"
+    "Stops on SIGINT or SIGTERM with exit code 0; a bad option exits with code 2.\n";
+
+struct Options {
+    std::string bus_url{wire::bus_address};
+    std::string pair_url{wire::pair_address};
+    long long flood = 0;
+    long long rate = 0;
+    bool malformed = false;
+    bool quiet = false;
+    bool verbose = false;
+    bool help = false;
+};
+
+std::optional<long long> parse_count(const std::string& text) {
+    if (text.empty() || text.size() > 12) return std::nullopt;
+    long long v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+// Fills options from argv; returns an error text, empty when all is well.
+std::string parse_options(int argc, char** argv, Options& options) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& out) -> std::string {
+            if (i + 1 >= args.size()) return "option '" + arg + "' needs a value";
+            out = args[++i];
+            return {};
+        };
+        auto count = [&](long long& out) -> std::string {
+            std::string text;
+            if (auto err = value(text); !err.empty()) return err;
+            auto n = parse_count(text);
+            if (!n) return "option '" + arg + "' needs a whole number >= 0, not '" + text + "'";
+            out = *n;
+            return {};
+        };
+        std::string err;
+        if (arg == "--bus") err = value(options.bus_url);
+        else if (arg == "--pair") err = value(options.pair_url);
+        else if (arg == "--flood") err = count(options.flood);
+        else if (arg == "--rate") err = count(options.rate);
+        else if (arg == "--malformed") options.malformed = true;
+        else if (arg == "--quiet") options.quiet = true;
+        else if (arg == "--verbose") options.verbose = true;
+        else if (arg == "--help") options.help = true;
+        else err = "unknown option '" + arg + "'";
+        if (!err.empty()) return err;
+    }
+    if (options.quiet && options.verbose) return "--quiet and --verbose exclude each other";
+    return {};
+}
+
+std::atomic<bool> stop_requested{false};
+
+extern "C" void on_stop_signal(int) {
+    if (stop_requested.exchange(true)) _exit(1);  // a second signal: leave at once
+}
+
+// A text for the console even when the envelope holds invalid UTF-8.
+std::string printable(const Message& m) {
+    try {
+        return compact_text(m);
+    } catch (const nlohmann::json::type_error&) {
+        return "(not printable: invalid UTF-8)";
+    }
+}
+
+// The string member key of an object, or nullptr.
+const std::string* string_member(const Message& m, std::string_view key) {
+    if (!m.is_object()) return nullptr;
+    auto it = m.find(key);
+    if (it == m.end() || !it->is_string()) return nullptr;
+    return it->get_ptr<const std::string*>();
+}
+
+// The data of an envelope; null when it has none.
+const Message& data_of(const Message& m) {
+    static const Message none;
+    if (!m.is_object()) return none;
+    auto it = m.find(wire::key_data);
+    return it == m.end() ? none : *it;
+}
+
+// The integer member key of an object.
+std::optional<std::int64_t> integer_member(const Message& m, std::string_view key) {
+    if (!m.is_object()) return std::nullopt;
+    auto it = m.find(key);
+    if (it == m.end()) return std::nullopt;
+    if (it->is_number_unsigned()) {
+        auto u = it->get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
+        return static_cast<std::int64_t>(u);
+    }
+    if (it->is_number_integer()) return it->get<std::int64_t>();
+    return std::nullopt;
+}
+
+std::optional<Processor::Component> component_named(const std::string& name) {
+    if (name == wire::instruction_memory) return Processor::Component::instruction_memory;
+    if (name == wire::register_file) return Processor::Component::register_file;
+    if (name == wire::data_memory) return Processor::Component::data_memory;
+    return std::nullopt;
+}
+
+class Standin {
+public:
+    explicit Standin(const Options& options)
+        : options_(options),
+          bus_(&options_.bus_url, EndpointKind::bus_dial),
+          pair_(&options_.pair_url, EndpointKind::pair_dial) {}
+
+    int run() {
+        bool bus_up = false;
+        bool pair_up = false;
+        note("dialling " + options_.bus_url + " (bus) and " + options_.pair_url + " (pair)");
+        while (!stop_requested && !(bus_up && pair_up)) {
+            if (!bus_up) bus_up = bus_.connect();
+            if (!pair_up) pair_up = pair_.connect();
+            if (!(bus_up && pair_up)) std::this_thread::sleep_for(redial_interval);
+        }
+        if (stop_requested) return 0;
+        note("connected");
+
+        std::thread pair_thread([this] { serve(pair_, [this](const Message& m) { on_pair(m); }, "pair"); });
+        std::thread bus_thread([this] { serve(bus_, [this](const Message& m) { on_bus(m); }, "bus"); });
+        if (options_.malformed) send_malformed();
+        if (options_.flood > 0) flood();
+        while (!stop_requested) std::this_thread::sleep_for(receive_poll);
+        pair_thread.join();
+        bus_thread.join();
+        return 0;
+    }
+
+private:
+    template <class Handler>
+    void serve(Endpoint& endpoint, Handler handle, const char* name) {
+        while (!stop_requested) {
+            Message m;
+            try {
+                m = endpoint.receive_within(receive_poll);
+            } catch (const NngError& e) {
+                if (e.code() != NNG_ETIMEDOUT) {
+                    note(std::string("receive on ") + name + " failed: " + e.what());
+                    std::this_thread::sleep_for(failure_pause);
+                }
+                continue;
+            }
+            if (options_.verbose) trace(std::string(name) + " < " + printable(m));
+            handle(m);
+        }
+    }
+
+    void on_pair(const Message& m) {
+        const std::string* sub = string_member(m, wire::key_message_sub_type);
+        const std::string* type = string_member(m, wire::key_message_type);
+        if (!sub || !type || *type != wire::type_command) {
+            note("ignored on pair: " + printable(m));
+            return;
+        }
+        if (*sub == wire::sub_ping) {
+            // The reply goes out before anything else; its content is never read.
+            send_pair(wire::sub_ping, nullptr);
+            return;
+        }
+        const Message& data = data_of(m);
+        const std::string* destination = string_member(m, wire::key_destination);
+        if (*sub == wire::sub_step) {
+            std::lock_guard<std::mutex> lock(machine_mutex_);
+            for (const Processor::Change& c : machine_.step()) {
+                if (c.component == Processor::Component::register_file) {
+                    publish(wire::sub_write, wire::register_file,
+                            {{wire::key_register_number, c.index}, {wire::key_value, c.value}});
+                } else {
+                    publish(wire::sub_write, wire::data_memory, {{wire::key_address, c.index}, {wire::key_value, c.value}});
+                }
+            }
+            return;
+        }
+        if (*sub == wire::sub_load && destination) {
+            load(*destination, data);
+            return;
+        }
+        note("ignored on pair: " + printable(m));
+    }
+
+    void load(const std::string& destination, const Message& data) {
+        auto component = component_named(destination);
+        auto start = integer_member(data, wire::key_start);
+        auto values_it = data.is_object() ? data.find(wire::key_values) : data.end();
+        if (!component || !start || values_it == data.end() || !values_it->is_array()) {
+            note("ignored load for '" + destination + "': " + printable(data));
+            return;
+        }
+        std::vector<std::int64_t> values;
+        for (const Message& v : *values_it) {
+            if (!v.is_number_integer()) {
+                note("ignored load for '" + destination + "': " + printable(v) + " is not an integer");
+                return;
+            }
+            values.push_back(v.is_number_unsigned() ? static_cast<std::int64_t>(v.get<std::uint64_t>() & INT64_MAX)
+                                                    : v.get<std::int64_t>());
+        }
+        std::lock_guard<std::mutex> lock(machine_mutex_);
+        std::string why = machine_.load(*component, *start, values);
+        if (!why.empty()) {
+            note("ignored load for '" + destination + "': " + why);
+            return;
+        }
+        publish(wire::sub_load, destination, {{wire::key_start, *start}, {wire::key_values, values}});
+    }
+
+    void on_bus(const Message& m) {
+        const std::string* sub = string_member(m, wire::key_message_sub_type);
+        const std::string* type = string_member(m, wire::key_message_type);
+        const std::string* destination = string_member(m, wire::key_destination);
+        if (!sub || !type || *type != wire::type_command) return;  // others' events are not ours
+        if (*sub != wire::sub_write || !destination ||
+            !(destination->empty() || *destination == wire::register_file)) {
+            note("ignored on bus: " + printable(m));
+            return;
+        }
+        const Message& data = data_of(m);
+        auto number = integer_member(data, wire::key_register_number);
+        auto value = integer_member(data, wire::key_value);
+        std::lock_guard<std::mutex> lock(machine_mutex_);
+        if (!number || !value || !machine_.write_register(*number, *value)) {
+            note("ignored register write: " + printable(data));
+            return;
+        }
+        publish(wire::sub_write, wire::register_file, {{wire::key_register_number, *number}, {wire::key_value, *value}});
+    }
+
+    void publish(std::string_view sub, std::string_view origin, const Message& data) {
+        if (options_.verbose) {
+            trace("bus > " + printable(make_envelope(MessageKind::event, std::string(sub), data, std::string(origin), "")));
+        }
+        bus_.send(MessageKind::event, std::string(sub), data, std::string(origin), "");
+    }
+
+    void send_pair(std::string_view sub, const Message& data) {
+        if (options_.verbose) {
+            trace("pair > " + printable(make_envelope(MessageKind::event, std::string(sub), data,
+                                                      std::string(wire::simulation_control), "")));
+        }
+        pair_.send(MessageKind::event, std::string(sub), data, std::string(wire::simulation_control), "");
+    }
+
+    void send_malformed() {
+        auto event = [](std::string sub, Message data, std::string origin) {
+            return make_envelope(MessageKind::event, std::move(sub), data, std::move(origin), "");
+        };
+        std::vector<std::uint8_t> valid =
+            encode(event("write", {{"register_number", 1}, {"value", 2}}, std::string(wire::register_file)));
+        std::vector<std::uint8_t> trailing = valid;
+        trailing.push_back('Z');
+        std::vector<std::uint8_t> truncated(valid.begin(), valid.begin() + static_cast<long>(valid.size() / 2));
+        Message no_origin = event("write", {{"register_number", 1}, {"value", 2}}, "");
+        no_origin.erase(std::string(wire::key_origin));
+
+        std::vector<std::vector<std::uint8_t>> bodies{
+            {'n', 'o', 't', ' ', 'u', 'b', 'j', 's', 'o', 'n'},
+            {},
+            trailing,
+            truncated,
+            encode(Message(7)),
+            encode(no_origin),
+            encode(event("write", {{"register_number", 1}, {"value", 2}}, "QZ3_MK.\xff\xfe")),
+            encode(event("write", "not an object", std::string(wire::register_file))),
+            encode(event("write", {{"register_number", 99}, {"value", 300}}, std::string(wire::register_file))),
+            encode(event("write", {{"address", -1}, {"value", 1.5}}, std::string(wire::data_memory))),
+            encode(event("load", {{"start", 0}, {"values", "not an array"}}, std::string(wire::instruction_memory))),
+            encode(event("load", {{"start", 250}, {"values", {1, 2, 3, 4, 5, 6, 7, 8}}}, std::string(wire::data_memory))),
+        };
+        for (const auto& body : bodies) {
+            try {
+                bus_.send_body(body);
+            } catch (const NngError& e) {
+                note(std::string("malformed body not sent: ") + e.what());
+            }
+        }
+        std::lock_guard<std::mutex> lock(machine_mutex_);
+        machine_.write_register(15, 15);
+        publish(wire::sub_write, wire::register_file, {{wire::key_register_number, 15}, {wire::key_value, 15}});
+        note("sent " + std::to_string(bodies.size()) + " malformed bodies and the end marker");
+    }
+
+    void flood() {
+        auto start = std::chrono::steady_clock::now();
+        long long sent = 0;
+        for (; sent < options_.flood && !stop_requested; ++sent) {
+            if (options_.rate > 0) {
+                std::this_thread::sleep_until(start + std::chrono::nanoseconds(sent * 1'000'000'000LL / options_.rate));
+            }
+            int address = static_cast<int>(sent % 256);
+            int value = static_cast<int>((sent / 256) % 256);
+            std::lock_guard<std::mutex> lock(machine_mutex_);
+            machine_.load(Processor::Component::data_memory, address, {value});
+            publish(wire::sub_write, wire::data_memory, {{wire::key_address, address}, {wire::key_value, value}});
+        }
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        note("flood: published " + std::to_string(sent) + " events in " + std::to_string(ms.count()) + " ms");
+    }
+
+    void note(const std::string& line) {
+        if (options_.quiet) return;
+        std::lock_guard<std::mutex> lock(console_mutex_);
+        std::cerr << "qz3-standin: " << line << std::endl;
+    }
+
+    void trace(const std::string& line) {
+        std::lock_guard<std::mutex> lock(console_mutex_);
+        std::cout << line << std::endl;
+    }
+
+    Options options_;
+    Endpoint bus_;
+    Endpoint pair_;
+    std::mutex machine_mutex_;  // guards machine_; held while its events are published
+    Processor machine_;
+    std::mutex console_mutex_;  // keeps the two threads' lines whole
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (std::string err = parse_options(argc, argv, options); !err.empty()) {
+        std::cerr << "qz3-standin: " << err << "\nTry 'qz3-standin --help'." << std::endl;
+        return 2;
+    }
+    if (options.help) {
+        std::cout << usage_text;
+        return 0;
+    }
+    std::signal(SIGINT, on_stop_signal);
+    std::signal(SIGTERM, on_stop_signal);
+    if (options.quiet) {
+        // The endpoints report each failed dial on standard error; quiet means none of it.
+        int null_fd = open("/dev/null", O_WRONLY);
+        if (null_fd >= 0) {
+            dup2(null_fd, STDERR_FILENO);
+            close(null_fd);
+        }
+    }
+    Standin standin(options);
+    return standin.run();
+}

@@ -1,0 +1,268 @@
+// qz3-standin as a child process, dialling plain listening endpoints on free
+// ports: its redialling, the events its commands publish, its test modes and
+// its options.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "child_process.hpp"
+#include "endpoint.hpp"
+#include "message.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+Message event(std::string sub_type, const Message& data, std::string origin) {
+    return make_envelope(MessageKind::event, std::move(sub_type), data, std::move(origin), "");
+}
+
+Message register_write(int number, int value) {
+    return event("write", {{"register_number", number}, {"value", value}}, "QZ3_MK.register_file");
+}
+
+Message data_write(int address, int value) {
+    return event("write", {{"address", address}, {"value", value}}, "QZ3_MK.data_memory");
+}
+
+// Listening bus and pair endpoints in the panel's place, and the stand-in
+// dialling them.
+class StandinTest : public testing::Test {
+protected:
+    void listen() {
+        bus.emplace(&bus_url, EndpointKind::bus_listen);
+        pair.emplace(&pair_url, EndpointKind::pair_listen);
+        ASSERT_TRUE(bus->connect());
+        ASSERT_TRUE(pair->connect());
+    }
+
+    void start(std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv{STANDIN_BINARY, "--bus", bus_url, "--pair", pair_url};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        standin = std::make_unique<ChildProcess>(
+            ChildProcess::Options{argv, {}, "", dir.file("stdout"), dir.file("stderr")});
+    }
+
+    // Writes register 0 with 0 on the bus until the stand-in's event comes
+    // back: then the bus is dialled, and the pair is dialled right with it.
+    void wait_connected() {
+        bool connected = wait_until(
+            [this] {
+                bus->send(MessageKind::command, "write", {{"register_number", 0}, {"value", 0}}, "register_file", "");
+                try {
+                    return bus->receive_within(100ms) == register_write(0, 0);
+                } catch (const NngError&) {
+                    return false;
+                }
+            },
+            10s);
+        ASSERT_TRUE(connected) << standin->stderr_text();
+        // Drop the echoes of probes answered late.
+        try {
+            for (;;) bus->receive_within(200ms);
+        } catch (const NngError&) {
+        }
+    }
+
+    void command(std::string sub_type, const Message& data, std::string destination) {
+        pair->send(MessageKind::command, std::move(sub_type), data, "", std::move(destination));
+    }
+
+    Message next_event() { return bus->receive_within(5s); }
+
+    void expect_no_event() { EXPECT_THROW(bus->receive_within(300ms), NngError); }
+
+    void ping_and_expect_reply() {
+        command("ping", Message::array(), "QZ3_MK.simulation_control");
+        Message reply = pair->receive_within(5s);
+        EXPECT_EQ(reply.value("message_sub_type", ""), "ping");
+        EXPECT_EQ(reply.value("origin", ""), "QZ3_MK.simulation_control");
+    }
+
+    std::string bus_url = loopback_url(free_tcp_port());
+    std::string pair_url = loopback_url(free_tcp_port());
+    std::optional<Endpoint> bus;
+    std::optional<Endpoint> pair;
+    TempDir dir;
+    std::unique_ptr<ChildProcess> standin;
+};
+
+TEST_F(StandinTest, RedialsUntilThePanelListensAndAfterItRestarts) {
+    start();
+    std::this_thread::sleep_for(500ms);  // several dial attempts fail meanwhile
+    listen();
+    wait_connected();
+    ping_and_expect_reply();
+
+    pair.reset();
+    bus.reset();
+    std::this_thread::sleep_for(300ms);
+    listen();
+    wait_connected();
+    ping_and_expect_reply();
+}
+
+TEST_F(StandinTest, InstructionLoadAndStepsPublishTheirEvents) {
+    listen();
+    start();
+    wait_connected();
+    const Message program = {{"start", 0}, {"values", {69634, 73731, 12546, 327683}}};
+    command("load", program, "QZ3_MK.instruction_memory");
+    EXPECT_EQ(next_event(), event("load", program, "QZ3_MK.instruction_memory"));
+
+    for (int i = 0; i < 4; ++i) command("step", nullptr, "QZ3_MK.simulation_control");
+    for (const Message& expected : {register_write(1, 1), data_write(0, 1), register_write(3, 1), data_write(0, 5)}) {
+        EXPECT_EQ(next_event(), expected);
+    }
+    expect_no_event();
+}
+
+TEST_F(StandinTest, RegisterLoadAndBusWriteAreAppliedAndPublished) {
+    listen();
+    start();
+    wait_connected();
+    const Message pattern = {{"start", 0}, {"values", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}}};
+    command("load", pattern, "QZ3_MK.register_file");
+    EXPECT_EQ(next_event(), event("load", pattern, "QZ3_MK.register_file"));
+
+    bus->send(MessageKind::command, "write", {{"register_number", 3}, {"value", 200}}, "register_file", "");
+    EXPECT_EQ(next_event(), register_write(3, 200));
+
+    // ADDI r4, r3, 0 shows that the write reached the machine.
+    command("load", {{"start", 0}, {"values", {0x4302}}}, "QZ3_MK.instruction_memory");
+    next_event();
+    command("step", nullptr, "QZ3_MK.simulation_control");
+    EXPECT_EQ(next_event(), register_write(4, 200));
+}
+
+TEST_F(StandinTest, EachPingGetsExactlyOneReply) {
+    listen();
+    start({"--verbose"});
+    wait_connected();
+    Message big = Message::array();
+    for (int i = 0; i < 10000; ++i) big.push_back(0);
+    command("ping", Message::array(), "QZ3_MK.simulation_control");
+    command("ping", big, "QZ3_MK.simulation_control");
+    command("ping", Message::array(), "QZ3_MK.simulation_control");
+    for (int i = 0; i < 3; ++i) EXPECT_NO_THROW(pair->receive_within(5s)) << "reply " << i;
+    EXPECT_THROW(pair->receive_within(300ms), NngError) << "one reply too many";
+    expect_no_event();
+    EXPECT_NE(standin->stdout_text().find("pair > "), std::string::npos) << "--verbose shows what it sends";
+}
+
+TEST_F(StandinTest, CommandsThatDoNotFitChangeNothingAndPublishNothing) {
+    listen();
+    start({"--quiet"});
+    wait_connected();
+    struct Bad {
+        const char* sub_type;
+        Message data;
+        const char* destination;
+    };
+    const std::vector<Bad> bad{
+        {"load", {{"start", 15}, {"values", {1, 2}}}, "QZ3_MK.register_file"},
+        {"load", {{"start", 0}, {"values", {256}}}, "QZ3_MK.register_file"},
+        {"load", {{"start", 0}, {"values", {1.5}}}, "QZ3_MK.data_memory"},
+        {"load", {{"start", 0}, {"values", "1"}}, "QZ3_MK.instruction_memory"},
+        {"load", {{"values", {1}}}, "QZ3_MK.instruction_memory"},
+        {"load", {{"start", 0}, {"values", {1}}}, "QZ3_MK.simulation_control"},
+        {"jump", nullptr, "QZ3_MK.simulation_control"},
+    };
+    for (const Bad& b : bad) command(b.sub_type, b.data, b.destination);
+    bus->send(MessageKind::command, "write", {{"register_number", 16}, {"value", 1}}, "register_file", "");
+    bus->send(MessageKind::command, "write", {{"register_number", 1}, {"value", 256}}, "register_file", "");
+    bus->send(MessageKind::command, "write", "3", "register_file", "");
+    // The next event is that of this last, good write: nothing came before it.
+    bus->send(MessageKind::command, "write", {{"register_number", 2}, {"value", 7}}, "register_file", "");
+    EXPECT_EQ(next_event(), register_write(2, 7));
+    // And the bad loads left register 15 at 0: SUB r15, r15 changes nothing.
+    command("load", {{"start", 0}, {"values", {0xff07}}}, "QZ3_MK.instruction_memory");
+    next_event();
+    command("step", nullptr, "QZ3_MK.simulation_control");
+    expect_no_event();
+    EXPECT_EQ(standin->stderr_text(), "") << "--quiet";
+}
+
+TEST_F(StandinTest, PacedFloodArrivesWholeAndInSequence) {
+    listen();
+    start({"--flood", "300", "--rate", "1000"});
+    for (int i = 0; i < 300; ++i) {
+        Message m = next_event();
+        ASSERT_EQ(m, data_write(i % 256, i / 256)) << "event " << i;
+    }
+    EXPECT_TRUE(wait_until([this] { return standin->stderr_text().find("flood: published 300 events") != std::string::npos; },
+                           5s))
+        << standin->stderr_text();
+}
+
+TEST_F(StandinTest, FastFloodNeverDuplicatesOrReorders) {
+    listen();
+    start({"--flood", "3000", "--rate", "0"});
+    int previous = -1;
+    int received = 0;
+    try {
+        for (;;) {
+            Message m = bus->receive_within(received == 0 ? 5s : 1s);
+            int sequence = m["data"]["value"].get<int>() * 256 + m["data"]["address"].get<int>();
+            ASSERT_GT(sequence, previous);
+            previous = sequence;
+            ++received;
+        }
+    } catch (const NngError&) {
+    }
+    EXPECT_GT(received, 0);
+    EXPECT_LE(received, 3000);
+}
+
+TEST_F(StandinTest, MalformedModeEndsWithItsMarker) {
+    listen();
+    testing::internal::CaptureStdout();  // the decode-failure reports
+    start({"--malformed"});
+    std::vector<Message> received;
+    while (received.empty() || received.back() != register_write(15, 15)) {
+        received.push_back(next_event());
+        ASSERT_LT(received.size(), 20u);
+    }
+    std::string reports = testing::internal::GetCapturedStdout();
+    // Not UBJSON, empty, trailing byte, truncated: each decodes to the integer 0.
+    ASSERT_EQ(received.size(), 13u);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(received[static_cast<std::size_t>(i)], Message(0)) << "body " << i;
+    EXPECT_EQ(received[4], Message(7));
+    EXPECT_FALSE(received[5].contains("origin"));
+    EXPECT_THROW(compact_text(received[6]), nlohmann::json::type_error) << "invalid UTF-8";
+    EXPECT_NE(reports.find("exception id: "), std::string::npos);
+}
+
+TEST(StandinOptions, HelpListsEveryOption) {
+    TempDir dir;
+    ChildProcess p({{STANDIN_BINARY, "--help"}, {}, "", dir.file("out"), dir.file("err")});
+    ASSERT_EQ(p.wait_for(5s), 0);
+    for (const char* option : {"--bus", "--pair", "--flood", "--rate", "--malformed", "--quiet", "--verbose", "--help"}) {
+        EXPECT_NE(p.stdout_text().find(option), std::string::npos) << option;
+    }
+}
+
+class BadOption : public testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(BadOption, ExitsWithAClearError) {
+    TempDir dir;
+    std::vector<std::string> argv{STANDIN_BINARY};
+    argv.insert(argv.end(), GetParam().begin(), GetParam().end());
+    ChildProcess p({argv, {}, "", dir.file("out"), dir.file("err")});
+    ASSERT_EQ(p.wait_for(5s), 2);
+    std::string err = p.stderr_text();
+    EXPECT_EQ(err.rfind("qz3-standin: ", 0), 0u) << err;
+    EXPECT_NE(err.find("Try 'qz3-standin --help'."), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, BadOption,
+                         testing::Values(std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--flood"},
+                                         std::vector<std::string>{"--flood", "ten"},
+                                         std::vector<std::string>{"--rate", "-1"},
+                                         std::vector<std::string>{"--quiet", "--verbose"}));
+
+}  // namespace
