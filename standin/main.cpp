@@ -68,6 +68,8 @@ namespace {
 constexpr std::chrono::milliseconds redial_interval{200};
 // Longest single wait for a message, so that the threads see a stop request.
 constexpr std::chrono::milliseconds receive_poll{100};
+// Pause after the first peer attaches, before a one-shot mode publishes.
+constexpr std::chrono::milliseconds settle_time{50};
 // Pause after a receive that failed other than by timing out.
 constexpr std::chrono::milliseconds failure_pause{100};
 
@@ -218,6 +220,14 @@ public:
 
         std::thread pair_thread([this] { serve(pair_, [this](const Message& m) { on_pair(m); }, "pair"); });
         std::thread bus_thread([this] { serve(bus_, [this](const Message& m) { on_bus(m); }, "bus"); });
+        // A bus drops what it publishes while no panel is attached: the
+        // one-shot modes wait for it.
+        if (options_.malformed || options_.flood > 0) {
+            while (!stop_requested && !bus_.wait_for_peer(receive_poll)) {
+            }
+            // The panel's side attaches its end of the pipe a moment later.
+            std::this_thread::sleep_for(settle_time);
+        }
         if (options_.malformed) send_malformed();
         if (options_.flood > 0) flood();
         while (!stop_requested) std::this_thread::sleep_for(receive_poll);

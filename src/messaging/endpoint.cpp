@@ -27,6 +27,15 @@ MsgPtr message_with_body(const std::vector<std::uint8_t>& body) {
     return MsgPtr(raw);
 }
 
+void on_pipe_event(nng_pipe, nng_pipe_ev event, void* arg) {
+    auto* peers = static_cast<Endpoint::Peers*>(arg);
+    {
+        std::lock_guard<std::mutex> lock(peers->mutex);
+        peers->count += event == NNG_PIPE_EV_ADD_POST ? 1 : -1;
+    }
+    peers->changed.notify_all();
+}
+
 bool is_listen(EndpointKind kind) { return kind == EndpointKind::bus_listen || kind == EndpointKind::pair_listen; }
 bool is_bus(EndpointKind kind) { return kind == EndpointKind::bus_listen || kind == EndpointKind::bus_dial; }
 
@@ -52,6 +61,7 @@ Endpoint::~Endpoint() {
     nng_aio_stop(aio);
     close_socket();
     nng_aio_free(aio);
+    if (peers_released_with_socket) delete peers;
 }
 
 void Endpoint::close_socket() {
@@ -73,7 +83,17 @@ void Endpoint::close_socket() {
         closing->cv.notify_all();
     }).detach();
     std::unique_lock<std::mutex> lock(closing->m);
-    closing->cv.wait_for(lock, close_limit, [&] { return closing->done; });
+    if (!closing->cv.wait_for(lock, close_limit, [&] { return closing->done; })) peers_released_with_socket = false;
+}
+
+int Endpoint::peer_count() const {
+    std::lock_guard<std::mutex> lock(peers->mutex);
+    return peers->count;
+}
+
+bool Endpoint::wait_for_peer(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(peers->mutex);
+    return peers->changed.wait_for(lock, limit, [&] { return peers->count > 0; });
 }
 
 bool Endpoint::connect() {
@@ -83,9 +103,21 @@ bool Endpoint::connect() {
         return false;
     }
     close_socket();
+    if (!peers_released_with_socket) {  // the old socket may still notify the old state
+        peers = new Peers;
+        peers_released_with_socket = true;
+    }
     socket_closed = false;
     int rv = is_bus(kind) ? nng_bus0_open(&socket) : nng_pair0_open(&socket);
     if (rv != 0) socket = NNG_SOCKET_INITIALIZER;
+    if (rv == 0) {
+        {
+            std::lock_guard<std::mutex> lock(peers->mutex);
+            peers->count = 0;
+        }
+        rv = nng_pipe_notify(socket, NNG_PIPE_EV_ADD_POST, on_pipe_event, peers);
+        if (rv == 0) rv = nng_pipe_notify(socket, NNG_PIPE_EV_REM_POST, on_pipe_event, peers);
+    }
     // Limits before the socket meets a peer.
     if (rv == 0) rv = nng_socket_set_size(socket, NNG_OPT_RECVMAXSZ, max_body_bytes);
     if (rv == 0 && is_bus(kind)) rv = nng_socket_set_int(socket, NNG_OPT_RECVBUF, bus_receive_buffer);

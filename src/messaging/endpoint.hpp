@@ -109,6 +109,13 @@ public:
     // the pump starts the next one.
     void cancel_receive();
 
+    // Connected peers (nng pipes) of the socket right now.
+    int peer_count() const;
+    // Waits until at least one peer is connected, at most limit. A bus drops
+    // what it sends while no peer is attached, so a peer that publishes at
+    // once waits for this first.
+    bool wait_for_peer(std::chrono::milliseconds limit);
+
     const std::string* url;
     const EndpointKind kind;
 
@@ -129,4 +136,18 @@ private:
     std::mutex pump_mutex;
     std::condition_variable pump_wake;
     std::thread pump_thread;
+
+public:
+    // Counted by nng's pipe notifications, on nng's threads. Heap-held and
+    // released only once the socket is closed: a close that runs past
+    // close_limit may still notify, and then the state is left to the exit.
+    struct Peers {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int count = 0;
+    };
+
+private:
+    Peers* peers = new Peers;
+    bool peers_released_with_socket = true;
 };
