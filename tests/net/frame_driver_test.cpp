@@ -1,0 +1,122 @@
+// The frame driver with real sockets and a headless Dear ImGui: what arrives
+// on the bus is printed as one compact line each and routed by its origin.
+
+#include "frame.hpp"
+
+#include <gtest/gtest.h>
+
+#include "child_process.hpp"
+#include "headless_imgui.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class FrameDriver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ui.frame([this] { panel.frame(done); });  // first frame: the hub starts
+        ASSERT_TRUE(peer.connect());
+        ASSERT_TRUE(peer.wait_for_peer(5s));
+        ASSERT_TRUE(wait_until([&] { return app().hub.bus.peer_count() > 0; }, 5s));
+    }
+
+    Application& app() { return panel.app; }
+
+    // Publishes bodies, waits until all are in the inbox, then runs one frame
+    // and returns what it printed.
+    std::string frame_with(const std::vector<std::vector<std::uint8_t>>& bodies) {
+        for (auto& b : bodies) peer.send_body(b);
+        std::size_t n = bodies.size();
+        // Counts the inbox by taking nothing.
+        bool all = wait_until(
+            [&] {
+                std::size_t count = 0;
+                app().hub.bus.take_if([&](Message&) {
+                    ++count;
+                    return false;
+                });
+                return count >= n;
+            },
+            5s);
+        EXPECT_TRUE(all);
+        testing::internal::CaptureStdout();
+        ui.frame();
+        return testing::internal::GetCapturedStdout();
+    }
+
+    static std::vector<std::uint8_t> event(const std::string& origin, const char* sub, Message data) {
+        return encode(make_envelope(MessageKind::event, sub, data, origin, ""));
+    }
+
+    std::string bus_url = loopback_url(free_tcp_port());
+    Panel panel{bus_url, loopback_url(free_tcp_port())};
+    HeadlessImGui ui;
+    bool done = false;
+    Endpoint peer{&bus_url, EndpointKind::bus_dial};
+};
+
+TEST_F(FrameDriver, PrintsEveryMessageAndRoutesByOrigin) {
+    testing::internal::CaptureStderr();
+    std::string out = frame_with({
+        event("QZ3_MK.register_file", "write", {{"register_number", 3}, {"value", 1}}),
+        event("QZ3_MK.register_file", "write", {{"register_number", 3}, {"value", 2}}),
+        event("QZ3_MK.data_memory", "write", {{"address", 4}, {"value", 5}}),
+        event("QZ3_MK.instruction_memory", "load", {{"start", 1}, {"values", {69634}}}),
+        event("QZ3_MK.simulation_control", "write", {{"address", 7}, {"value", 7}}),
+        encode(Message{{"message_sub_type", "write"}, {"data", {{"address", 8}, {"value", 8}}}}),
+    });
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(out,
+              R"({"data":{"register_number":3,"value":1},"destination":"","message_sub_type":"write","message_type":"event","origin":"QZ3_MK.register_file"})"
+              "\n"
+              R"({"data":{"register_number":3,"value":2},"destination":"","message_sub_type":"write","message_type":"event","origin":"QZ3_MK.register_file"})"
+              "\n"
+              R"({"data":{"address":4,"value":5},"destination":"","message_sub_type":"write","message_type":"event","origin":"QZ3_MK.data_memory"})"
+              "\n"
+              R"({"data":{"start":1,"values":[69634]},"destination":"","message_sub_type":"load","message_type":"event","origin":"QZ3_MK.instruction_memory"})"
+              "\n"
+              R"({"data":{"address":7,"value":7},"destination":"","message_sub_type":"write","message_type":"event","origin":"QZ3_MK.simulation_control"})"
+              "\n"
+              R"({"data":{"address":8,"value":8},"message_sub_type":"write"})"
+              "\n");
+    EXPECT_EQ(panel.register_file.registers[3], 2);  // applied in arrival order
+    EXPECT_EQ(panel.data_memory.memory[4], 5);
+    EXPECT_EQ(panel.instruction_memory.memory[1], 69634u);
+    EXPECT_EQ(panel.data_memory.memory[7], 0) << "simulation_control is not a memory";
+    EXPECT_EQ(panel.data_memory.memory[8], 0) << "no origin, not applied";
+    EXPECT_EQ(err, "\"write\"\n\"write\"\n");  // the register view's sub-type lines
+}
+
+TEST_F(FrameDriver, OddMessagesArePrintedAndTheNextStillApplies) {
+    std::vector<std::uint8_t> bad_utf8 = encode(make_envelope(MessageKind::event, "write",
+                                                              Message{{"address", 1}, {"value", 1}},
+                                                              "QZ3_MK.data_memory", "x\xFFy"));
+    testing::internal::CaptureStderr();
+    std::string out = frame_with({
+        encode(Message(7)),
+        encode(Message{{"origin", 12}, {"message_sub_type", "write"}}),
+        bad_utf8,
+        event("QZ3_MK.data_memory", "write", {{"address", 300}, {"value", 1}}),
+        event("QZ3_MK.data_memory", "write", {{"address", 2}, {"value", 9}}),
+    });
+    std::string err = testing::internal::GetCapturedStderr();
+    std::istringstream lines(out);
+    std::vector<std::string> printed;
+    for (std::string line; std::getline(lines, line);) printed.push_back(line);
+    ASSERT_EQ(printed.size(), 5u) << out;
+    EXPECT_EQ(printed[0], "7");
+    EXPECT_EQ(printed[1], R"({"message_sub_type":"write","origin":12})");
+    EXPECT_NE(printed[2].find("\"x\xEF\xBF\xBDy\""), std::string::npos) << "U+FFFD in place of the bad byte";
+    EXPECT_EQ(panel.data_memory.memory[1], 1) << "bad bytes elsewhere do not stop the routing";
+    EXPECT_EQ(panel.data_memory.memory[2], 9);
+    EXPECT_EQ(err, "data_memory: \"write\" event not applied: \"address\" 300 is outside 0 to 255\n");
+}
+
+TEST_F(FrameDriver, AnEmptyInboxPrintsNothing) {
+    testing::internal::CaptureStdout();
+    ui.frames(3);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+}  // namespace

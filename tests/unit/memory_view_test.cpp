@@ -1,0 +1,97 @@
+// The memory mirrors: load and write events applied whole, or refused whole
+// with one line on standard error.
+
+#include "memory_view.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Message event(const char* sub_type, Message data) {
+    return make_envelope(MessageKind::event, sub_type, data, "QZ3_MK.data_memory", "");
+}
+
+TEST(MemoryView, StartsAtZeroAndAppliesLoadsAndWrites) {
+    InstructionMemoryView im(0, "instruction_memory");
+    DataMemoryView dm(0, "data_memory");
+    for (auto w : im.memory) EXPECT_EQ(w, 0u);
+
+    im.handle_message(event("load", {{"start", 0}, {"values", {69634, 73731}}}));
+    EXPECT_EQ(im.memory[0], 0x00011002u);
+    EXPECT_EQ(im.memory[1], 73731u);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(im.memory.data());
+    if (std::endian::native == std::endian::little) {
+        EXPECT_EQ(bytes[0], 0x02);
+        EXPECT_EQ(bytes[1], 0x10);
+        EXPECT_EQ(bytes[2], 0x01);
+        EXPECT_EQ(bytes[3], 0x00);
+    }
+
+    im.handle_message(event("write", {{"address", 2}, {"value", -1}}));
+    EXPECT_EQ(im.memory[2], 0xFFFFFFFFu);
+    dm.handle_message(event("write", {{"address", 5}, {"value", 511}}));
+    EXPECT_EQ(dm.memory[5], 255);
+    // Kept from the JSON library's conversion: fractions cut off, booleans count.
+    dm.handle_message(event("write", {{"address", 6.9}, {"value", true}}));
+    EXPECT_EQ(dm.memory[6], 1);
+    dm.handle_message(event("load", {{"start", 254}, {"values", {7.5, 8}}}));
+    EXPECT_EQ(dm.memory[254], 7);
+    EXPECT_EQ(dm.memory[255], 8);
+}
+
+TEST(MemoryView, IgnoresOtherSubTypesAndEmptyLoadsSilently) {
+    DataMemoryView dm(0, "data_memory");
+    testing::internal::CaptureStderr();
+    dm.handle_message(event("step", nullptr));
+    dm.handle_message(event("load", {{"start", 0}, {"values", Message::array()}}));
+    dm.handle_message(event("load", {{"start", 0}}));
+    dm.handle_message(Message{{"data", {{"address", 1}, {"value", 1}}}});
+    dm.handle_message(Message(3));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    for (auto b : dm.memory) EXPECT_EQ(b, 0);
+}
+
+struct Refused {
+    const char* name;
+    const char* sub_type;
+    Message data;
+    const char* reason;
+    friend void PrintTo(const Refused& r, std::ostream* os) { *os << r.name; }
+};
+
+class RefusedEvent : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(RefusedEvent, ChangesNothingAndSaysWhy) {
+    const Refused& r = GetParam();
+    DataMemoryView dm(0, "data_memory");
+    dm.memory[0] = 9;
+    testing::internal::CaptureStderr();
+    dm.handle_message(event(r.sub_type, r.data));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, std::string("data_memory: \"") + r.sub_type + "\" event not applied: " + r.reason + "\n");
+    EXPECT_EQ(dm.memory[0], 9);
+    for (std::size_t i = 1; i < dm.memory.size(); ++i) ASSERT_EQ(dm.memory[i], 0) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, RefusedEvent,
+    ::testing::Values(
+        Refused{"write_without_address", "write", {{"value", 1}}, "\"address\" is missing"},
+        Refused{"write_address_256", "write", {{"address", 256}, {"value", 1}}, "\"address\" 256 is outside 0 to 255"},
+        Refused{"write_negative_address", "write", {{"address", -1}, {"value", 1}},
+                "\"address\" -1 is outside 0 to 255"},
+        Refused{"write_string_value", "write", {{"address", 1}, {"value", "1"}},
+                "\"value\" is not a number but string"},
+        Refused{"write_huge_value", "write", {{"address", 1}, {"value", 1e300}},
+                "\"value\" 1e+300 does not fit an integer"},
+        Refused{"write_data_not_object", "write", {1, 2}, "data is not an object but array"},
+        Refused{"load_values_not_array", "load", {{"start", 0}, {"values", 5}},
+                "\"values\" is not an array but number"},
+        Refused{"load_past_the_end", "load", {{"start", 255}, {"values", {1, 2}}},
+                "\"values\" holds 2 values from \"start\" 255, past cell 255"},
+        Refused{"load_bad_element_applies_none", "load", {{"start", 0}, {"values", {1, nullptr}}},
+                "\"values\"[1] is not a number but null"},
+        Refused{"load_without_start", "load", {{"values", {1}}}, "\"start\" is missing"}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+}  // namespace
