@@ -76,7 +76,9 @@ WindowGeometry XSession::geometry(unsigned long window) {
 }
 
 void XSession::click(int x, int y) {
-    run("xdotool mousemove --sync " + std::to_string(x) + " " + std::to_string(y));
+    // Not --sync: it waits for a motion event, and there is none when the
+    // pointer is already there.
+    run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     run("xdotool click 1");
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -84,7 +86,14 @@ void XSession::click(int x, int y) {
 
 void XSession::type(const std::string& text) { run("xdotool type --delay 60 '" + text + "'"); }
 
-void XSession::key(const std::string& name) { run("xdotool key " + name); }
+// Dear ImGui 1.86 samples key state once per frame: a press and release in
+// one frame is never seen, so the key is held for a few frames.
+void XSession::key(const std::string& name) {
+    run("xdotool keydown " + name);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    run("xdotool keyup " + name);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
 
 bool XSession::screenshot(const std::string& path) {
     return run("import -window root " + path) == 0 && std::filesystem::exists(path);
