@@ -1,0 +1,581 @@
+#include "imgui_memory_editor.hpp"
+
+#include <cfloat>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t none = MemoryEditor::none;
+constexpr std::size_t input_buf_size = 32;     // data_input_buf and addr_input_buf
+constexpr std::size_t preview_buf_size = 128;  // one preview row's text
+
+// The byte-order copy for this host, chosen on the first copy_endian.
+// Process-wide and unguarded: GUI thread only.
+using EndianCopy = void (*)(void* dst, const void* src, std::size_t n, bool big_endian);
+EndianCopy endian_copy = nullptr;
+
+void copy_reversed(void* dst, const void* src, std::size_t n) {
+    auto* d = static_cast<unsigned char*>(dst);
+    const auto* s = static_cast<const unsigned char*>(src);
+    for (std::size_t k = 0; k < n; ++k) d[k] = s[n - 1 - k];
+}
+
+void copy_on_little_endian_host(void* dst, const void* src, std::size_t n, bool big_endian) {
+    if (big_endian) {
+        copy_reversed(dst, src, n);
+    } else {
+        std::memcpy(dst, src, n);
+    }
+}
+
+void copy_on_big_endian_host(void* dst, const void* src, std::size_t n, bool big_endian) {
+    if (big_endian) {
+        std::memcpy(dst, src, n);
+    } else {
+        copy_reversed(dst, src, n);
+    }
+}
+
+// The Bin row's text: 64 digits, 8 spaces and the terminator. Process-wide and
+// unguarded: GUI thread only; valid until the next format_binary.
+char out_buf[64 + 8 + 1];
+std::size_t out_n = 0;
+
+}  // namespace
+
+ImU8 MemoryEditor::read_byte(const ImU8* bytes, std::size_t offset) const {
+    return read_fn ? read_fn(bytes, offset) : bytes[offset];
+}
+
+void MemoryEditor::write_byte(ImU8* bytes, std::size_t offset, ImU8 value) const {
+    if (write_fn) {
+        write_fn(bytes, offset, value);
+    } else {
+        bytes[offset] = value;
+    }
+}
+
+void MemoryEditor::compute_layout(MemoryEditorLayout& s, std::size_t size, std::size_t base_address) const {
+    s.digit_count = addr_digits;
+    if (s.digit_count == 0) {
+        for (std::size_t n = base_address + size - 1; n > 0; n >>= 4) ++s.digit_count;
+    }
+    s.line_height = ImGui::GetTextLineHeight();
+    s.glyph_width = ImGui::CalcTextSize("F", nullptr, false, -1.0f).x + 1.0f;
+    s.hex_cell_width = static_cast<float>(static_cast<int>(s.glyph_width * 2.5f));
+    s.group_gap = static_cast<float>(static_cast<int>(s.hex_cell_width * 0.25f));
+    s.hex_start = static_cast<float>(s.digit_count + 2) * s.glyph_width;
+    s.hex_end = s.hex_start + s.hex_cell_width * static_cast<float>(cols);
+    s.ascii_start = s.hex_end;
+    s.ascii_end = s.hex_end;
+    if (show_ascii) {
+        s.ascii_start = s.hex_end + s.glyph_width * 1.0f;
+        if (mid_cols > 0) {
+            s.ascii_start += static_cast<float>((cols + mid_cols - 1) / mid_cols) * s.group_gap;
+        }
+        s.ascii_end = s.ascii_start + static_cast<float>(cols) * s.glyph_width;
+    }
+    const ImGuiStyle& style = ImGui::GetStyle();
+    s.window_width = s.ascii_end + style.ScrollbarSize + style.WindowPadding.x * 2.0f + s.glyph_width;
+}
+
+void MemoryEditor::draw_window(const char* title, ImU8* bytes, std::size_t size, std::size_t base_address) {
+    MemoryEditorLayout s;
+    compute_layout(s, size, base_address);
+    // Narrower than the layout is the user's choice; wider shows nothing more.
+    ImGui::SetNextWindowSizeConstraints(ImVec2(0.0f, 0.0f), ImVec2(s.window_width, FLT_MAX));
+
+    open = true;
+    if (ImGui::Begin(title, &open, ImGuiWindowFlags_NoScrollbar)) {
+        if (ImGui::IsWindowHovered(ImGuiHoveredFlags_RootAndChildWindows) && ImGui::IsMouseClicked(1, false)) {
+            ImGui::OpenPopup("context");
+        }
+        draw_contents(bytes, size, base_address);
+        if (width_changed) {
+            compute_layout(s, size, base_address);
+            ImGui::SetWindowSize(ImVec2(s.window_width, ImGui::GetWindowSize().y));
+        }
+    }
+    ImGui::End();
+}
+
+void MemoryEditor::draw_highlight(const MemoryEditorLayout& s, ImDrawList* draw_list, const ImU8* bytes,
+                                  std::size_t size, std::size_t addr, int n, std::size_t preview_size) const {
+    const bool in_range = addr >= highlight_min && addr < highlight_max;
+    const bool by_function = highlight_fn && highlight_fn(bytes, addr);
+    const bool in_preview = addr >= preview_addr && addr < preview_addr + preview_size;
+    if (!in_range && !by_function && !in_preview) return;
+
+    const ImVec2 pos = ImGui::GetCursorScreenPos();
+    float width = s.glyph_width * 2.0f;
+    // A run from the range or the function stays one band, across the group
+    // gap too; the preview's bytes keep separate boxes.
+    const bool next_highlighted =
+        addr + 1 < size && ((highlight_max != none && addr + 1 < highlight_max) ||
+                            (highlight_fn && highlight_fn(bytes, addr + 1)));
+    if (next_highlighted || n + 1 == cols) {
+        width = s.hex_cell_width;
+        if (mid_cols > 0 && n > 0 && n + 1 < cols && (n + 1) % mid_cols == 0) width += s.group_gap;
+    }
+    draw_list->AddRectFilled(pos, ImVec2(pos.x + width, pos.y + s.line_height), highlight_color, 0.0f,
+                             ImDrawFlags_RoundCornersAll);
+}
+
+void MemoryEditor::draw_contents(ImU8* bytes, std::size_t size, std::size_t base_address) {
+    if (cols < 1) cols = 1;
+    MemoryEditorLayout s;
+    compute_layout(s, size, base_address);
+    const ImGuiStyle& style = ImGui::GetStyle();
+
+    // Room under the grid for the options and preview lines.
+    const float footer_sep = style.ItemSpacing.y;
+    float footer_height = 0.0f;
+    if (show_options) footer_height += footer_sep + ImGui::GetFrameHeightWithSpacing() * 1.0f;
+    if (show_data_preview) {
+        footer_height +=
+            footer_sep + ImGui::GetFrameHeightWithSpacing() * 1.0f + ImGui::GetTextLineHeightWithSpacing() * 3.0f;
+    }
+    ImGui::BeginChild("##scrolling", ImVec2(0.0f, -footer_height), false, ImGuiWindowFlags_NoMove);
+    ImDrawList* draw_list = ImGui::GetWindowDrawList();
+    ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(0.0f, 0.0f));
+    ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(0.0f, 0.0f));
+
+    const std::size_t ucols = static_cast<std::size_t>(cols);
+    // Only the visible lines are laid out: the cost of a frame does not grow
+    // with the size.
+    const int line_count = static_cast<int>((size + ucols - 1) / ucols);
+    ImGuiListClipper clipper;
+    clipper.Begin(line_count, s.line_height);
+    bool more_lines = clipper.Step();
+    const std::size_t visible_start = static_cast<std::size_t>(clipper.DisplayStart) * ucols;
+    const std::size_t visible_end = static_cast<std::size_t>(clipper.DisplayEnd) * ucols;
+
+    bool data_next = false;
+    if (read_only || editing_addr >= size) editing_addr = none;
+    if (preview_addr >= size) preview_addr = none;
+    const std::size_t preview_size = show_data_preview ? data_type_size(preview_type) : 0;
+
+    const std::size_t backup = editing_addr;
+    std::size_t next = none;
+    if (editing_addr != none) {
+        auto pressed = [](ImGuiKey key) { return ImGui::IsKeyPressed(ImGui::GetKeyIndex(key), true); };
+        if (pressed(ImGuiKey_UpArrow) && editing_addr >= ucols) {
+            next = editing_addr - ucols;
+            take_focus = true;
+        } else if (pressed(ImGuiKey_DownArrow) && editing_addr + ucols < size) {
+            next = editing_addr + ucols;
+            take_focus = true;
+        } else if (pressed(ImGuiKey_LeftArrow) && editing_addr > 0) {
+            next = editing_addr - 1;
+            take_focus = true;
+        } else if (pressed(ImGuiKey_RightArrow) && editing_addr < size - 1) {
+            next = editing_addr + 1;
+            take_focus = true;
+        }
+    }
+
+    // Follow the keyboard: scroll by the lines moved, only near the edge.
+    if (next != none && next / ucols != backup / ucols) {
+        const int offset = static_cast<int>(next / ucols) - static_cast<int>(backup / ucols);
+        if ((offset < 0 && next < visible_start + 2 * ucols) || (offset > 0 && next > visible_end - 2 * ucols)) {
+            ImGui::SetScrollY(ImGui::GetScrollY() + static_cast<float>(offset) * s.line_height);
+        }
+    }
+
+    const ImVec2 window_pos = ImGui::GetWindowPos();
+    if (show_ascii) {
+        const float x = window_pos.x + s.ascii_start - s.glyph_width;
+        draw_list->AddLine(ImVec2(x, window_pos.y), ImVec2(x, window_pos.y + 9999.0f),
+                           ImGui::GetColorU32(ImGuiCol_Border), 1.0f);
+    }
+
+    const ImU32 color_text = ImGui::GetColorU32(ImGuiCol_Text);
+    const ImU32 color_disabled = grey_out_zeroes ? ImGui::GetColorU32(ImGuiCol_TextDisabled) : color_text;
+    const char* format_address = uppercase_hex ? "%0*zX: " : "%0*zx: ";
+    const char* format_data = uppercase_hex ? "%0*zX" : "%0*zx";
+    const char* format_byte = uppercase_hex ? "%02X" : "%02x";
+    const char* format_byte_space = uppercase_hex ? "%02X " : "%02x ";
+
+    while (more_lines) {
+        for (int i = clipper.DisplayStart; i < clipper.DisplayEnd; ++i) {
+            std::size_t addr = static_cast<std::size_t>(i) * ucols;
+            ImGui::Text(format_address, s.digit_count, base_address + addr);
+
+            for (int n = 0; n < cols && addr < size; ++n, ++addr) {
+                float byte_pos_x = s.hex_start + s.hex_cell_width * static_cast<float>(n);
+                if (mid_cols > 0) byte_pos_x += static_cast<float>(n / mid_cols) * s.group_gap;
+                ImGui::SameLine(byte_pos_x);
+
+                draw_highlight(s, draw_list, bytes, size, addr, n, preview_size);
+
+                if (addr == editing_addr) {
+                    bool data_write = false;
+                    // Each byte has its own field identity, so the field's
+                    // state does not carry over to the next byte.
+                    ImGui::PushID(reinterpret_cast<void*>(addr));
+                    // SetKeyboardFocusHere aims at the next text field drawn in
+                    // this frame, which is this byte's. When an arrow key or a
+                    // click is moving the position away, this byte must leave
+                    // the pending focus to the byte it moves to.
+                    const bool focus_here = take_focus && next == none;
+                    if (focus_here) {
+                        ImGui::SetKeyboardFocusHere(0);
+                        ImGui::CaptureKeyboardFromApp(true);
+                        std::snprintf(addr_input_buf, input_buf_size, format_data, s.digit_count,
+                                      base_address + addr);
+                        std::snprintf(data_input_buf, input_buf_size, format_byte, read_byte(bytes, addr));
+                    }
+                    ImGui::PushItemWidth(s.glyph_width * 2.0f);
+                    DataInputState user_data;
+                    user_data.cursor_pos = -1;
+                    std::snprintf(user_data.byte_text, sizeof(user_data.byte_text), format_byte,
+                                  read_byte(bytes, addr));
+                    const ImGuiInputTextFlags flags =
+                        ImGuiInputTextFlags_CharsHexadecimal | ImGuiInputTextFlags_EnterReturnsTrue |
+                        ImGuiInputTextFlags_AutoSelectAll | ImGuiInputTextFlags_NoHorizontalScroll |
+                        ImGuiInputTextFlags_AlwaysOverwrite | ImGuiInputTextFlags_CallbackAlways;
+                    // The field consumes this frame's characters.
+                    const bool chars_typed = ImGui::GetIO().InputQueueCharacters.Size > 0;
+                    if (ImGui::InputText("##data", data_input_buf, input_buf_size, flags, data_input_callback,
+                                         &user_data)) {
+                        data_write = data_next = true;
+                    } else if (!take_focus && !ImGui::IsItemActive()) {
+                        editing_addr = next = none;
+                    }
+                    if (focus_here) take_focus = false;
+                    ImGui::PopItemWidth();
+                    // The second digit typed brings the cursor to 2. A cursor
+                    // moved there by the Right key (which ends the selection of
+                    // the pair at its end) types nothing and commits nothing.
+                    if (user_data.cursor_pos >= 2 && chars_typed) data_write = data_next = true;
+                    // Moving away discards what was typed.
+                    if (next != none) data_write = data_next = false;
+                    unsigned int data_input_value = 0;
+                    if (data_write && std::sscanf(data_input_buf, "%X", &data_input_value) == 1) {
+                        write_byte(bytes, addr, static_cast<ImU8>(data_input_value & 0xFFu));
+                    }
+                    ImGui::PopID();
+                } else {
+                    const ImU8 b = read_byte(bytes, addr);
+                    if (show_hexii) {
+                        if (b >= 32 && b < 128) {
+                            ImGui::Text(".%c ", b);
+                        } else if (b == 0xFF && grey_out_zeroes) {
+                            ImGui::TextDisabled("## ");
+                        } else if (b == 0x00) {
+                            ImGui::Text("   ");
+                        } else {
+                            ImGui::Text(format_byte_space, b);
+                        }
+                    } else if (b == 0 && grey_out_zeroes) {
+                        ImGui::TextDisabled("00 ");
+                    } else {
+                        ImGui::Text(format_byte_space, b);
+                    }
+                    if (!read_only && ImGui::IsItemHovered() && ImGui::IsMouseClicked(0, false)) {
+                        take_focus = true;
+                        next = addr;
+                    }
+                }
+            }
+
+            if (show_ascii) {
+                // One invisible button per line takes the clicks; the
+                // characters are painted straight into the draw list.
+                ImGui::SameLine(s.ascii_start);
+                ImVec2 pos = ImGui::GetCursorScreenPos();
+                addr = static_cast<std::size_t>(i) * ucols;
+                ImGui::PushID(i);
+                if (ImGui::InvisibleButton("ascii", ImVec2(s.ascii_end - s.ascii_start, s.line_height))) {
+                    editing_addr = preview_addr =
+                        addr + static_cast<std::size_t>((ImGui::GetIO().MousePos.x - pos.x) / s.glyph_width);
+                    take_focus = true;
+                }
+                ImGui::PopID();
+                for (int n = 0; n < cols && addr < size; ++n, ++addr) {
+                    if (addr == editing_addr) {
+                        const ImVec2 end(pos.x + s.glyph_width, pos.y + s.line_height);
+                        draw_list->AddRectFilled(pos, end, ImGui::GetColorU32(ImGuiCol_FrameBg), 0.0f,
+                                                 ImDrawFlags_RoundCornersAll);
+                        draw_list->AddRectFilled(pos, end, ImGui::GetColorU32(ImGuiCol_TextSelectedBg), 0.0f,
+                                                 ImDrawFlags_RoundCornersAll);
+                    }
+                    const ImU8 c = read_byte(bytes, addr);
+                    const char display_c = (c < 32 || c >= 128) ? '.' : static_cast<char>(c);
+                    draw_list->AddText(pos, display_c == '.' ? color_disabled : color_text, &display_c,
+                                       &display_c + 1);
+                    pos.x += s.glyph_width;
+                }
+            }
+        }
+        more_lines = clipper.Step();
+    }
+    clipper.End();
+    ImGui::PopStyleVar(2);
+    ImGui::EndChild();
+
+    if (data_next && editing_addr < size) {
+        editing_addr = preview_addr = editing_addr + 1;
+        take_focus = true;
+    } else if (next != none) {
+        editing_addr = preview_addr = next;
+    }
+
+    // A preview switched in the popup below shows from the next draw.
+    const bool preview_was_shown = show_data_preview;
+    if (show_options) {
+        ImGui::Separator();
+        draw_options_line(s, bytes, size, base_address);
+    }
+    if (preview_was_shown) {
+        ImGui::Separator();
+        draw_preview_line(s, bytes, size, base_address);
+    }
+
+    // Let the content reach the layout's full width.
+    ImGui::SetCursorPosX(s.window_width);
+}
+
+int MemoryEditor::data_input_callback(ImGuiInputTextCallbackData* data) {
+    auto* user_data = static_cast<DataInputState*>(data->UserData);
+    if (!data->HasSelection()) user_data->cursor_pos = data->CursorPos;
+    if (data->SelectionStart == 0 && data->SelectionEnd == data->BufTextLen) {
+        // Nothing typed yet: show the byte's two digits, selected, so that the
+        // first digit typed replaces them.
+        data->DeleteChars(0, data->BufTextLen);
+        data->InsertChars(0, user_data->byte_text);
+        data->SelectionStart = 0;
+        data->SelectionEnd = 2;
+        data->CursorPos = 2;
+    }
+    return 0;
+}
+
+void MemoryEditor::draw_options_line(const MemoryEditorLayout& s, ImU8* bytes, std::size_t size,
+                                     std::size_t base_address) {
+    (void)bytes;
+    const ImGuiStyle& style = ImGui::GetStyle();
+    const char* format_range = uppercase_hex ? "Range %0*zX..%0*zX" : "Range %0*zx..%0*zx";
+
+    if (ImGui::Button("Options")) ImGui::OpenPopup("context");
+    if (ImGui::BeginPopup("context")) {
+        ImGui::PushItemWidth(56.0f);
+        if (ImGui::DragInt("##cols", &cols, 0.2f, 4, 32, "%d cols")) {
+            width_changed = true;
+            if (cols < 1) cols = 1;
+        }
+        ImGui::PopItemWidth();
+        ImGui::Checkbox("Show Data Preview", &show_data_preview);
+        ImGui::Checkbox("Show HexII", &show_hexii);
+        if (ImGui::Checkbox("Show Ascii", &show_ascii)) width_changed = true;
+        ImGui::Checkbox("Grey out zeroes", &grey_out_zeroes);
+        ImGui::Checkbox("Uppercase Hex", &uppercase_hex);
+        ImGui::EndPopup();
+    }
+
+    ImGui::SameLine();
+    ImGui::Text(format_range, s.digit_count, base_address, s.digit_count, base_address + size - 1);
+    ImGui::SameLine();
+    ImGui::PushItemWidth(static_cast<float>(s.digit_count + 1) * s.glyph_width + style.FramePadding.x * 2.0f);
+    if (ImGui::InputText("##addr", addr_input_buf, input_buf_size,
+                         ImGuiInputTextFlags_CharsHexadecimal | ImGuiInputTextFlags_EnterReturnsTrue)) {
+        std::size_t goto_addr = 0;
+        if (std::sscanf(addr_input_buf, "%zX", &goto_addr) == 1) {
+            goto_offset = goto_addr - base_address;
+            highlight_min = highlight_max = none;
+        }
+    }
+    ImGui::PopItemWidth();
+
+    if (goto_offset != none) {
+        if (goto_offset < size) {
+            // Bring the target line to the middle of the grid's view.
+            ImGui::BeginChild("##scrolling");
+            ImGui::SetScrollFromPosY(ImGui::GetCursorStartPos().y +
+                                         static_cast<float>(goto_offset / static_cast<std::size_t>(cols)) *
+                                             ImGui::GetTextLineHeight(),
+                                     0.5f);
+            ImGui::EndChild();
+            editing_addr = preview_addr = goto_offset;
+            take_focus = true;
+        }
+        goto_offset = none;
+    }
+}
+
+void MemoryEditor::draw_preview_line(const MemoryEditorLayout& s, ImU8* bytes, std::size_t size,
+                                     std::size_t base_address) {
+    (void)base_address;
+    const ImGuiStyle& style = ImGui::GetStyle();
+    ImGui::AlignTextToFramePadding();
+    ImGui::Text("Preview as:");
+    ImGui::SameLine();
+    ImGui::PushItemWidth(s.glyph_width * 10.0f + style.FramePadding.x * 2.0f + style.ItemInnerSpacing.x);
+    if (ImGui::BeginCombo("##combo_type", data_type_desc(preview_type), ImGuiComboFlags_HeightLargest)) {
+        for (int n = 0; n < ImGuiDataType_COUNT; ++n) {
+            if (ImGui::Selectable(data_type_desc(n), preview_type == n)) preview_type = n;
+        }
+        ImGui::EndCombo();
+    }
+    ImGui::PopItemWidth();
+    ImGui::SameLine();
+    ImGui::PushItemWidth(s.glyph_width * 6.0f + style.FramePadding.x * 2.0f + style.ItemInnerSpacing.x);
+    ImGui::Combo("##combo_endianess", &preview_endianness, "LE\0BE\0\0", -1);
+    ImGui::PopItemWidth();
+
+    char buf[preview_buf_size] = "";
+    const float x = s.glyph_width * 6.0f;
+    const bool has_value = preview_addr != none;
+    struct Row {
+        const char* label;
+        PreviewFormat format;
+    };
+    constexpr Row rows[] = {{"Dec", PreviewFormat::dec}, {"Hex", PreviewFormat::hex}, {"Bin", PreviewFormat::bin}};
+    for (const Row& row : rows) {
+        if (has_value) format_preview(preview_addr, bytes, size, preview_type, row.format, buf, sizeof(buf));
+        ImGui::Text("%s", row.label);
+        ImGui::SameLine(x);
+        ImGui::TextUnformatted(has_value ? buf : "N/A");
+    }
+}
+
+const char* MemoryEditor::data_type_desc(ImGuiDataType data_type) {
+    static const char* const descs[] = {"Int8",  "Uint8",  "Int16", "Uint16", "Int32",
+                                        "Uint32", "Int64", "Uint64", "Float", "Double"};
+    static_assert(sizeof(descs) / sizeof(descs[0]) == ImGuiDataType_COUNT);
+    IM_ASSERT(data_type >= 0 && data_type < ImGuiDataType_COUNT);
+    return descs[data_type];
+}
+
+std::size_t MemoryEditor::data_type_size(ImGuiDataType data_type) {
+    static const std::size_t sizes[] = {1, 1, 2, 2, 4, 4, 8, 8, sizeof(float), sizeof(double)};
+    static_assert(sizeof(sizes) / sizeof(sizes[0]) == ImGuiDataType_COUNT);
+    IM_ASSERT(data_type >= 0 && data_type < ImGuiDataType_COUNT);
+    return sizes[data_type];
+}
+
+void MemoryEditor::copy_endian(void* dst, const void* src, std::size_t n) const {
+    if (endian_copy == nullptr) {
+        const std::uint16_t x = 1;
+        char c[2];
+        std::memcpy(c, &x, sizeof(c));
+        endian_copy = c[0] != 0 ? copy_on_little_endian_host : copy_on_big_endian_host;
+    }
+    endian_copy(dst, src, n, preview_endianness != 0);
+}
+
+const char* MemoryEditor::format_binary(const ImU8* buf, int width) {
+    IM_ASSERT(width <= 64);
+    out_n = 0;
+    for (int j = width / 8 - 1; j >= 0; --j) {
+        for (int bit = 7; bit >= 0; --bit) out_buf[out_n++] = (buf[j] & (1u << bit)) != 0 ? '1' : '0';
+        out_buf[out_n++] = ' ';
+    }
+    IM_ASSERT(out_n < sizeof(out_buf));
+    out_buf[out_n] = '\0';
+    return out_buf;
+}
+
+namespace {
+
+// One value of type T from the count bytes in buf, the rest zero.
+template <typename T>
+T value_of(const MemoryEditor& editor, const ImU8* buf, std::size_t count) {
+    T value{};
+    editor.copy_endian(&value, buf, count);
+    return value;
+}
+
+}  // namespace
+
+void MemoryEditor::format_preview(std::size_t addr, const ImU8* bytes, std::size_t size, ImGuiDataType data_type,
+                                  PreviewFormat format, char* out, std::size_t out_size) const {
+    std::size_t count = data_type_size(data_type);
+    if (addr >= size) {
+        count = 0;
+    } else if (count > size - addr) {
+        count = size - addr;
+    }
+    ImU8 buf[8] = {};
+    if (read_fn) {
+        for (std::size_t k = 0; k < count; ++k) buf[k] = read_fn(bytes, addr + k);
+    } else if (count > 0) {
+        std::memcpy(buf, bytes + addr, count);
+    }
+
+    if (format == PreviewFormat::bin) {
+        ImU8 binbuf[8] = {};
+        copy_endian(binbuf, buf, count);
+        std::snprintf(out, out_size, "%s", format_binary(binbuf, static_cast<int>(count) * 8));
+        return;
+    }
+
+    out[0] = '\0';
+    const bool dec = format == PreviewFormat::dec;
+    switch (data_type) {
+        case ImGuiDataType_S8: {
+            const auto v = value_of<std::int8_t>(*this, buf, count);
+            if (dec) std::snprintf(out, out_size, "%hhd", v);
+            else std::snprintf(out, out_size, "0x%02x", static_cast<unsigned>(static_cast<std::uint8_t>(v)));
+            break;
+        }
+        case ImGuiDataType_U8: {
+            const auto v = value_of<std::uint8_t>(*this, buf, count);
+            if (dec) std::snprintf(out, out_size, "%hhu", v);
+            else std::snprintf(out, out_size, "0x%02x", static_cast<unsigned>(v));
+            break;
+        }
+        case ImGuiDataType_S16: {
+            const auto v = value_of<std::int16_t>(*this, buf, count);
+            if (dec) std::snprintf(out, out_size, "%hd", v);
+            else std::snprintf(out, out_size, "0x%04x", static_cast<unsigned>(static_cast<std::uint16_t>(v)));
+            break;
+        }
+        case ImGuiDataType_U16: {
+            const auto v = value_of<std::uint16_t>(*this, buf, count);
+            if (dec) std::snprintf(out, out_size, "%hu", v);
+            else std::snprintf(out, out_size, "0x%04x", static_cast<unsigned>(v));
+            break;
+        }
+        case ImGuiDataType_S32: {
+            const auto v = value_of<std::int32_t>(*this, buf, count);
+            if (dec) std::snprintf(out, out_size, "%d", v);
+            else std::snprintf(out, out_size, "0x%08x", static_cast<unsigned>(v));
+            break;
+        }
+        case ImGuiDataType_U32: {
+            const auto v = value_of<std::uint32_t>(*this, buf, count);
+            if (dec) std::snprintf(out, out_size, "%u", v);
+            else std::snprintf(out, out_size, "0x%08x", v);
+            break;
+        }
+        case ImGuiDataType_S64: {
+            const auto v = value_of<std::int64_t>(*this, buf, count);
+            if (dec) std::snprintf(out, out_size, "%lld", static_cast<long long>(v));
+            else std::snprintf(out, out_size, "0x%016llx", static_cast<unsigned long long>(v));
+            break;
+        }
+        case ImGuiDataType_U64: {
+            const auto v = value_of<std::uint64_t>(*this, buf, count);
+            if (dec) std::snprintf(out, out_size, "%llu", static_cast<unsigned long long>(v));
+            else std::snprintf(out, out_size, "0x%016llx", static_cast<unsigned long long>(v));
+            break;
+        }
+        case ImGuiDataType_Float: {
+            const auto v = value_of<float>(*this, buf, count);
+            if (dec) std::snprintf(out, out_size, "%f", static_cast<double>(v));
+            else std::snprintf(out, out_size, "%a", static_cast<double>(v));
+            break;
+        }
+        case ImGuiDataType_Double: {
+            const auto v = value_of<double>(*this, buf, count);
+            if (dec) std::snprintf(out, out_size, "%f", v);
+            else std::snprintf(out, out_size, "%a", v);
+            break;
+        }
+        default:
+            IM_ASSERT(false && "data type out of range");
+            break;
+    }
+}

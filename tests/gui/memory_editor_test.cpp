@@ -1,0 +1,641 @@
+// MemoryEditor driven headless: layout, clicks, keys and typed digits on a
+// small byte array, what the grid shows (as logged text and as draw-list
+// geometry), the options line and the data preview.
+
+#include "imgui_memory_editor.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "headless_imgui.hpp"
+#include "imgui_internal.h"
+
+namespace {
+
+constexpr std::size_t none = MemoryEditor::none;
+constexpr const char* title = "Memory";
+
+// Text that LogFinish hands to the clipboard.
+std::string clipboard_text;
+void capture_clipboard(void*, const char* text) { clipboard_text = text; }
+
+// One editor window over the test's own bytes, drawn on every frame, in a
+// Dear ImGui context of its own.
+struct Harness {
+    HeadlessImGui ui;
+    MemoryEditor editor;
+    std::vector<ImU8> mem = std::vector<ImU8>(256, 0);
+    std::size_t base = 0;
+
+    Harness() {
+        ImGui::GetIO().SetClipboardTextFn = capture_clipboard;
+        ui.set_draw([this] { draw(); });
+    }
+    Harness(const Harness&) = delete;
+    Harness& operator=(const Harness&) = delete;
+
+    void draw() {
+        ImGui::SetNextWindowPos(ImVec2(0, 0), ImGuiCond_Once);
+        ImGui::SetNextWindowSize(ImVec2(1000, 400), ImGuiCond_Once);
+        editor.draw_window(title, mem.data(), mem.size(), base);
+    }
+
+    // Frame 0 only lays the window out.
+    void settle() { ui.frames(2); }
+
+    // Valid after a frame: the layout uses the font and style of the context.
+    MemoryEditorLayout layout() const {
+        MemoryEditorLayout s;
+        editor.compute_layout(s, mem.size(), base);
+        return s;
+    }
+
+    static ImGuiWindow* window() { return ImGui::FindWindowByName(title); }
+
+    // The scrolling child that holds the grid.
+    static ImGuiWindow* grid() {
+        const std::string prefix = std::string(title) + "/##scrolling";
+        for (ImGuiWindow* w : GImGui->Windows) {
+            if (std::strncmp(w->Name, prefix.c_str(), prefix.size()) == 0) return w;
+        }
+        return nullptr;
+    }
+
+    // Screen x of hex cell n of a line, relative to the grid's left edge.
+    float cell_x(int n) const {
+        const MemoryEditorLayout s = layout();
+        float x = s.hex_start + s.hex_cell_width * static_cast<float>(n);
+        if (editor.mid_cols > 0) x += static_cast<float>(n / editor.mid_cols) * s.group_gap;
+        return x;
+    }
+
+    ImVec2 line_origin(std::size_t line) const {
+        ImGuiWindow* g = grid();
+        return ImVec2(g->Pos.x, g->Pos.y - g->Scroll.y + static_cast<float>(line) * layout().line_height);
+    }
+
+    ImVec2 hex_cell(std::size_t offset) const {
+        const auto cols = static_cast<std::size_t>(editor.cols);
+        const ImVec2 o = line_origin(offset / cols);
+        const MemoryEditorLayout s = layout();
+        return ImVec2(o.x + cell_x(static_cast<int>(offset % cols)) + s.glyph_width, o.y + s.line_height / 2);
+    }
+
+    ImVec2 ascii_cell(std::size_t offset) const {
+        const auto cols = static_cast<std::size_t>(editor.cols);
+        const ImVec2 o = line_origin(offset / cols);
+        const MemoryEditorLayout s = layout();
+        return ImVec2(o.x + s.ascii_start + s.glyph_width * (static_cast<float>(offset % cols) + 0.5f),
+                      o.y + s.line_height / 2);
+    }
+
+    // Clicks a byte and gives its field the frame in which focus lands.
+    void select(std::size_t offset) {
+        ui.click(hex_cell(offset));
+        ui.frame();
+    }
+
+    // The text that one frame shows, as Dear ImGui's logging writes it.
+    std::string shown_text() {
+        ImGui::NewFrame();
+        ImGui::LogToClipboard();
+        draw();
+        ImGui::LogFinish();
+        ImGui::Render();
+        return clipboard_text;
+    }
+
+    // The logged line that starts with `label`, or "" if none does. The log
+    // puts one space between the items of a line: "00: " and "AB " log as
+    // "00:  AB ".
+    std::string line_starting(const std::string& label) {
+        const std::string text = shown_text();
+        std::size_t at = 0;
+        while (at < text.size()) {
+            std::size_t end = text.find('\n', at);
+            if (end == std::string::npos) end = text.size();
+            std::string line = text.substr(at, end - at);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.rfind(label, 0) == 0) return line;
+            at = end + 1;
+        }
+        return "";
+    }
+
+    static bool text_field_active() {
+        return GImGui->ActiveId != 0 && GImGui->InputTextState.ID == GImGui->ActiveId;
+    }
+
+    // Rectangles filled in a colour in the grid's draw list, as (min, max).
+    static std::vector<std::pair<ImVec2, ImVec2>> filled_rects(ImU32 color) {
+        std::vector<std::pair<ImVec2, ImVec2>> rects;
+        const ImDrawList* list = grid()->DrawList;
+        // A filled rectangle without rounding is four vertices of one colour.
+        for (int v = 0; v + 3 < list->VtxBuffer.Size; ++v) {
+            const ImDrawVert* q = &list->VtxBuffer[v];
+            if (q[0].col != color || q[1].col != color || q[2].col != color || q[3].col != color) continue;
+            rects.emplace_back(q[0].pos, q[2].pos);
+            v += 3;
+        }
+        std::sort(rects.begin(), rects.end(), [](const auto& a, const auto& b) { return a.first.x < b.first.x; });
+        return rects;
+    }
+
+    // Colours of the vertices painted in a horizontal span of the grid.
+    static std::vector<ImU32> colors_between(float x0, float x1, float y0, float y1) {
+        std::vector<ImU32> colors;
+        const ImDrawList* list = grid()->DrawList;
+        for (const ImDrawVert& v : list->VtxBuffer) {
+            if (v.pos.x >= x0 && v.pos.x <= x1 && v.pos.y >= y0 && v.pos.y <= y1) colors.push_back(v.col);
+        }
+        return colors;
+    }
+
+    // Focuses the window by its title bar and tabs into the goto field, the
+    // only text field of the window outside the grid; types there and
+    // gives the byte it selects the frames in which its focus lands.
+    void type_goto(const std::string& hex) {
+        ImGuiWindow* w = window();
+        ui.click(ImVec2(w->Pos.x + 60, w->Pos.y + 5));
+        ui.press(ImGuiKey_Tab);
+        ASSERT_TRUE(text_field_active());
+        ui.type(hex);
+        ui.press(ImGuiKey_Enter);
+        ui.frame();
+    }
+};
+
+class EditorTest : public ::testing::Test, public Harness {};
+
+// --- layout -----------------------------------------------------------------
+
+TEST(MemoryEditorLayout, AddressDigitsFollowTheLastAddress) {
+    struct Case {
+        std::size_t size;
+        std::size_t base;
+        int digits;
+        const char* first_line;
+    };
+    const Case cases[] = {
+        {256, 0, 2, "00:  00 "},
+        {1024, 0, 3, "000:  00 "},
+        {256, 0x1000, 4, "1000:  00 "},
+        {1, 0, 0, "0:  00 "},  // no digits to pad: the label is "0: "
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        Harness h;
+        h.mem.assign(c.size, 0);
+        h.base = c.base;
+        h.settle();
+        EXPECT_EQ(h.layout().digit_count, c.digits);
+        const std::string label = std::string(c.first_line).substr(0, std::strlen(c.first_line) - 4);
+        EXPECT_EQ(h.line_starting(label).substr(0, std::strlen(c.first_line)), c.first_line);
+    }
+}
+
+TEST_F(EditorTest, AsciiColumnStartsAfterTheGroupGaps) {
+    settle();
+    // ProggyClean: "F" is 7 pixels, so a glyph is 8, a cell 20 and a gap 5.
+    MemoryEditorLayout s = layout();
+    ASSERT_EQ(s.glyph_width, 8.0f);
+    EXPECT_EQ(s.hex_start, 32.0f);
+    EXPECT_EQ(s.hex_end, 32.0f + 16 * 20.0f);
+    EXPECT_EQ(s.ascii_start, s.hex_end + 8.0f + 2 * 5.0f);
+    EXPECT_EQ(s.ascii_end, s.ascii_start + 16 * 8.0f);
+
+    editor.mid_cols = 0;
+    s = layout();
+    EXPECT_EQ(s.ascii_start, s.hex_end + 8.0f);
+
+    editor.show_ascii = false;
+    s = layout();
+    EXPECT_EQ(s.ascii_start, s.hex_end);
+    EXPECT_EQ(s.ascii_end, s.hex_end);
+}
+
+TEST_F(EditorTest, ColumnsBelowOneAreDrawnAndStoredAsOne) {
+    mem = {0x11, 0x22, 0x33};
+    for (int cols : {0, -3}) {
+        editor.cols = cols;
+        settle();
+        EXPECT_EQ(editor.cols, 1);
+        EXPECT_EQ(line_starting("1: "), "1:  22 ");
+        EXPECT_EQ(line_starting("2: "), "2:  33 ");
+    }
+}
+
+// --- editing ----------------------------------------------------------------
+
+TEST_F(EditorTest, ClickSelectsTheByteWithItsFieldFocused) {
+    mem[0x25] = 0x9C;
+    settle();
+    select(0x25);
+    EXPECT_EQ(editor.editing_addr, 0x25u);
+    EXPECT_EQ(editor.preview_addr, 0x25u);
+    EXPECT_TRUE(text_field_active());
+    EXPECT_STREQ(editor.addr_input_buf, "25");
+    EXPECT_STREQ(editor.data_input_buf, "9C");
+}
+
+TEST_F(EditorTest, TwoDigitsWriteTheByteAndMoveOn) {
+    settle();
+    select(5);
+    ui.type("AB");
+    EXPECT_EQ(mem[5], 0xAB);
+    EXPECT_EQ(mem[6], 0x00);
+    EXPECT_EQ(editor.editing_addr, 6u);
+    ui.frame();
+    EXPECT_TRUE(text_field_active());
+    EXPECT_STREQ(editor.addr_input_buf, "06");
+}
+
+TEST_F(EditorTest, OneDigitAndEnterWritesTheByte) {
+    mem[5] = 0xEE;
+    settle();
+    select(5);
+    ui.type("7");
+    ui.press(ImGuiKey_Enter);
+    EXPECT_EQ(mem[5], 0x07);
+    EXPECT_EQ(editor.editing_addr, 6u);
+}
+
+TEST_F(EditorTest, ArrowKeyAfterOneDigitMovesWithoutWriting) {
+    mem[5] = 0xEE;
+    settle();
+    select(5);
+    ui.type("3");
+    ui.press(ImGuiKey_RightArrow);
+    ui.frame();
+    EXPECT_EQ(mem[5], 0xEE);
+    EXPECT_EQ(editor.editing_addr, 6u);
+    ui.type("44");
+    EXPECT_EQ(mem[6], 0x44);
+    EXPECT_EQ(mem[5], 0xEE);
+}
+
+TEST(MemoryEditorKeys, ArrowKeysMoveInsideTheRangeOnly) {
+    struct Case {
+        std::size_t size;
+        std::size_t from;
+        ImGuiKey key;
+        std::size_t to;
+    };
+    const Case cases[] = {
+        {256, 0x25, ImGuiKey_UpArrow, 0x15},    {256, 0x25, ImGuiKey_DownArrow, 0x35},
+        {256, 0x25, ImGuiKey_LeftArrow, 0x24},  {256, 0x25, ImGuiKey_RightArrow, 0x26},
+        {256, 0x05, ImGuiKey_UpArrow, 0x05},    {256, 0x00, ImGuiKey_LeftArrow, 0x00},
+        {256, 0xFF, ImGuiKey_RightArrow, 0xFF}, {256, 0xF5, ImGuiKey_DownArrow, 0xF5},
+        {8, 0x02, ImGuiKey_DownArrow, 0x02},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "size " << c.size << " from " << c.from << " key " << c.key);
+        Harness h;
+        h.mem.assign(c.size, 0x5A);
+        h.settle();
+        h.select(c.from);
+        ASSERT_EQ(h.editor.editing_addr, c.from);
+        h.ui.press(c.key);
+        h.ui.frame();
+        EXPECT_EQ(h.editor.editing_addr, c.to);
+        EXPECT_EQ(h.editor.preview_addr, c.to);
+        EXPECT_TRUE(h.text_field_active());
+        EXPECT_EQ(std::count(h.mem.begin(), h.mem.end(), 0x5A), static_cast<long>(c.size));
+    }
+}
+
+TEST_F(EditorTest, CommittingTheLastByteEndsEditing) {
+    settle();
+    select(0xFF);
+    ui.type("12");
+    EXPECT_EQ(mem[0xFF], 0x12);
+    ui.frame();
+    EXPECT_EQ(editor.editing_addr, none);
+    EXPECT_EQ(editor.preview_addr, none);
+    EXPECT_FALSE(text_field_active());
+}
+
+TEST_F(EditorTest, ReadOnlyRefusesHexClicksAndAsciiClicksOnlyPreview) {
+    editor.read_only = true;
+    settle();
+    select(0x12);
+    EXPECT_EQ(editor.editing_addr, none);
+    EXPECT_EQ(editor.preview_addr, none);
+
+    ui.click(ascii_cell(0x13));
+    ui.frame();
+    EXPECT_EQ(editor.editing_addr, none);
+    EXPECT_EQ(editor.preview_addr, 0x13u);
+    EXPECT_FALSE(text_field_active());
+}
+
+TEST_F(EditorTest, AsciiClickSelectsTheByteUnderTheMouse) {
+    settle();
+    ui.click(ascii_cell(0x1B));
+    ui.frames(2);
+    EXPECT_EQ(editor.editing_addr, 0x1Bu);
+    EXPECT_TRUE(text_field_active());
+}
+
+TEST_F(EditorTest, HooksReplaceReadingAndWriting) {
+    // The bytes passed stay untouched: everything goes through the hooks.
+    std::vector<ImU8> shadow(256);
+    for (std::size_t k = 0; k < shadow.size(); ++k) shadow[k] = static_cast<ImU8>(k ^ 0xA0);
+    std::vector<std::pair<std::size_t, ImU8>> writes;
+    const ImU8* passed = mem.data();
+    editor.read_fn = [&](const ImU8* bytes, std::size_t offset) {
+        EXPECT_EQ(bytes, passed);
+        return shadow[offset];
+    };
+    editor.write_fn = [&](ImU8* bytes, std::size_t offset, ImU8 value) {
+        EXPECT_EQ(bytes, passed);
+        writes.emplace_back(offset, value);
+    };
+    settle();
+    EXPECT_EQ(line_starting("10: ").substr(0, 12), "10:  B0  B1 ");
+
+    select(0x10);
+    EXPECT_STREQ(editor.data_input_buf, "B0");
+    ui.type("C4");
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0], std::make_pair(std::size_t{0x10}, ImU8{0xC4}));
+    EXPECT_EQ(std::count(mem.begin(), mem.end(), 0), 256);
+
+    char buf[32];
+    editor.format_preview(0x10, mem.data(), mem.size(), ImGuiDataType_U16, PreviewFormat::hex, buf, sizeof(buf));
+    EXPECT_STREQ(buf, "0xb1b0");
+}
+
+// --- display ----------------------------------------------------------------
+
+TEST(MemoryEditorDisplay, HexCellText) {
+    struct Case {
+        ImU8 byte;
+        bool hexii;
+        bool grey;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {0x41, true, true, ".A "},   {0x00, true, true, "   "},  {0x00, true, false, "   "},
+        {0xFF, true, true, "## "},   {0xFF, true, false, "FF "}, {0x80, true, true, "80 "},
+        {0x00, false, true, "00 "},  {0x41, false, true, "41 "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << int{c.byte} << " hexii " << c.hexii << " grey " << c.grey);
+        Harness h;
+        h.mem.assign(16, 0x20);
+        h.mem[0] = c.byte;
+        h.editor.show_hexii = c.hexii;
+        h.editor.grey_out_zeroes = c.grey;
+        h.settle();
+        EXPECT_EQ(h.line_starting("0: ").substr(0, 7), std::string("0:  ") + c.shown);
+    }
+}
+
+TEST_F(EditorTest, LowerCaseHex) {
+    mem.assign(16, 0);
+    mem[1] = 0xAB;
+    base = 0xABC0;
+    editor.uppercase_hex = false;
+    editor.grey_out_zeroes = false;
+    settle();
+    EXPECT_EQ(line_starting("abc0: ").substr(0, 14), "abc0:  00  ab ");
+    EXPECT_NE(shown_text().find("Range abc0..abcf"), std::string::npos);
+}
+
+TEST_F(EditorTest, AsciiColumnGreysTheFullStopAndShowsDel) {
+    mem.assign(16, 0x41);
+    mem[0] = 0x2E;
+    mem[1] = 0x7F;
+    mem[2] = 0x00;
+    settle();
+    const MemoryEditorLayout s = layout();
+    const ImVec2 o = line_origin(0);
+    const ImU32 disabled = ImGui::GetColorU32(ImGuiCol_TextDisabled);
+    const ImU32 text = ImGui::GetColorU32(ImGuiCol_Text);
+    auto colors_of_char = [&](int n) {
+        const float x0 = o.x + s.ascii_start + s.glyph_width * static_cast<float>(n) + 0.5f;
+        return colors_between(x0, x0 + s.glyph_width - 1.0f, o.y, o.y + s.line_height);
+    };
+    auto all_in = [](const std::vector<ImU32>& colors, ImU32 color) {
+        return !colors.empty() && std::all_of(colors.begin(), colors.end(), [&](ImU32 c) { return c == color; });
+    };
+    EXPECT_TRUE(all_in(colors_of_char(0), disabled));  // 0x2E: a full stop, greyed like the others
+    EXPECT_TRUE(all_in(colors_of_char(2), disabled));  // 0x00
+    EXPECT_TRUE(all_in(colors_of_char(3), text));      // 0x41
+    // 0x7F is drawn as itself, a glyph that this font leaves blank: no dot.
+    const std::vector<ImU32> del = colors_of_char(1);
+    EXPECT_EQ(std::count(del.begin(), del.end(), disabled), 0);
+}
+
+TEST_F(EditorTest, HighlightRangeIsOneBandAcrossTheGroupGap) {
+    editor.highlight_color = 0x7A123456;
+    editor.highlight_min = 4;
+    editor.highlight_max = 12;
+    settle();
+    const MemoryEditorLayout s = layout();
+    const auto rects = filled_rects(editor.highlight_color);
+    ASSERT_EQ(rects.size(), 8u);
+    const float left = grid()->Pos.x;
+    EXPECT_EQ(rects.front().first.x, left + cell_x(4));
+    for (std::size_t k = 0; k + 1 < rects.size(); ++k) EXPECT_EQ(rects[k].second.x, rects[k + 1].first.x);
+    EXPECT_EQ(rects.back().second.x, left + cell_x(11) + 2 * s.glyph_width);
+    EXPECT_EQ(rects.front().second.y - rects.front().first.y, s.line_height);
+}
+
+TEST_F(EditorTest, PreviewHighlightIsOneBoxPerByte) {
+    editor.highlight_color = 0x7A123456;
+    editor.show_data_preview = true;
+    editor.preview_addr = 0;
+    settle();
+    const MemoryEditorLayout s = layout();
+    const auto rects = filled_rects(editor.highlight_color);
+    ASSERT_EQ(rects.size(), 4u);
+    for (std::size_t k = 0; k < rects.size(); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(rects[k].first.x, grid()->Pos.x + cell_x(static_cast<int>(k)));
+        EXPECT_EQ(rects[k].second.x - rects[k].first.x, 2 * s.glyph_width);
+    }
+}
+
+TEST_F(EditorTest, HighlightFunctionJoinsItsRun) {
+    editor.highlight_color = 0x7A123456;
+    editor.highlight_fn = [](const ImU8*, std::size_t offset) { return offset == 20 || offset == 21; };
+    settle();
+    const auto rects = filled_rects(editor.highlight_color);
+    ASSERT_EQ(rects.size(), 2u);
+    EXPECT_EQ(rects[0].second.x, rects[1].first.x);
+}
+
+// --- options line -----------------------------------------------------------
+
+TEST(MemoryEditorGoto, SelectsTheAddressAndCentresItsLine) {
+    struct Case {
+        std::size_t size;
+        std::size_t base;
+        const char* typed;
+        std::size_t offset;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {256, 0, "10", 0x10, "10"},
+        {4096, 0, "800", 0x800, "800"},
+        {256, 0x1000, "1010", 0x10, "1010"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        Harness h;
+        h.mem.assign(c.size, 0);
+        h.base = c.base;
+        h.editor.highlight_min = 1;
+        h.editor.highlight_max = 3;
+        h.settle();
+        h.type_goto(c.typed);
+        EXPECT_EQ(h.editor.editing_addr, c.offset);
+        EXPECT_EQ(h.editor.preview_addr, c.offset);
+        EXPECT_EQ(h.editor.highlight_min, none);
+        EXPECT_EQ(h.editor.highlight_max, none);
+        EXPECT_TRUE(h.text_field_active());
+        EXPECT_STREQ(h.editor.addr_input_buf, c.shown);
+
+        // The target line's top sits in the middle of the view, or the view
+        // stays at the top when the line is too close to it.
+        ImGuiWindow* g = h.grid();
+        const float line_y = static_cast<float>(c.offset / 16) * h.layout().line_height;
+        const float middle = g->InnerRect.GetHeight() / 2;
+        if (line_y < middle) {
+            EXPECT_EQ(g->Scroll.y, 0.0f);
+        } else {
+            EXPECT_NEAR(line_y - g->Scroll.y, middle, 1.0f);
+        }
+    }
+}
+
+TEST(MemoryEditorGoto, AddressOutsideTheRangeOnlyClearsTheHighlight) {
+    for (const char* typed : {"200", "FF"}) {
+        SCOPED_TRACE(typed);
+        Harness h;
+        h.base = 0x100;
+        h.settle();
+        h.select(5);
+        h.editor.highlight_min = 1;
+        h.editor.highlight_max = 3;
+        h.type_goto(typed);
+        EXPECT_EQ(h.editor.editing_addr, none);  // the byte lost its focus to the goto field
+        EXPECT_EQ(h.editor.preview_addr, 5u);
+        EXPECT_EQ(h.grid()->Scroll.y, 0.0f);
+        EXPECT_EQ(h.editor.highlight_min, none);
+        EXPECT_EQ(h.editor.highlight_max, none);
+    }
+}
+
+TEST_F(EditorTest, ColumnDragChangesTheLayoutAndTheWindowWidth) {
+    settle();
+    const float before = window()->Size.x;
+    ImGuiIO& io = ImGui::GetIO();
+    // A right click anywhere in the window opens the options popup.
+    io.MousePos = hex_cell(0x30);
+    ui.frame();
+    io.MouseDown[1] = true;
+    ui.frame();
+    io.MouseDown[1] = false;
+    ui.frame();
+    ASSERT_EQ(GImGui->OpenPopupStack.Size, 1);
+    ImGuiWindow* popup = GImGui->OpenPopupStack[0].Window;
+    ASSERT_NE(popup, nullptr);
+
+    // Ctrl+click turns the column drag into a text field.
+    const ImVec2 drag(popup->Pos.x + GImGui->Style.WindowPadding.x + 20,
+                      popup->Pos.y + GImGui->Style.WindowPadding.y + 5);
+    io.KeyCtrl = true;
+    ui.click(drag);
+    io.KeyCtrl = false;
+    ASSERT_TRUE(text_field_active());
+    ui.type("24");
+    ui.press(ImGuiKey_Enter);
+    EXPECT_EQ(editor.cols, 24);
+    EXPECT_TRUE(editor.width_changed);
+
+    ui.frames(2);
+    EXPECT_NE(line_starting("18: "), "");
+    EXPECT_EQ(line_starting("10: "), "");
+    const float expected = layout().window_width;
+    EXPECT_EQ(window()->Size.x, expected);
+    EXPECT_NE(expected, before);
+    ui.frames(3);
+    EXPECT_EQ(window()->Size.x, expected);
+}
+
+// --- data preview -----------------------------------------------------------
+
+TEST(MemoryEditorPreview, FormatsTheValueAtTheOffset) {
+    struct Case {
+        std::vector<ImU8> bytes;
+        std::size_t offset;
+        ImGuiDataType type;
+        int endianness;
+        const char* dec;
+        const char* hex;  // nullptr: the C library's choice
+        const char* bin;
+    };
+    const Case cases[] = {
+        {{1, 2, 3, 4}, 0, ImGuiDataType_S32, 0, "67305985", "0x04030201",
+         "00000100 00000011 00000010 00000001 "},
+        {{1, 2, 3, 4}, 0, ImGuiDataType_S32, 1, "16909060", "0x01020304",
+         "00000001 00000010 00000011 00000100 "},
+        {{0xFF}, 0, ImGuiDataType_S8, 0, "-1", "0xff", "11111111 "},
+        {{0xFF}, 0, ImGuiDataType_U8, 0, "255", "0xff", "11111111 "},
+        {{0x00, 0x00, 0x80, 0x3F}, 0, ImGuiDataType_Float, 0, "1.000000", nullptr,
+         "00111111 10000000 00000000 00000000 "},
+        {{0x00, 0x00, 0xAB, 0xCD}, 2, ImGuiDataType_S32, 0, "52651", "0x0000cdab", "11001101 10101011 "},
+        {{0xFE, 0xFF}, 0, ImGuiDataType_S16, 0, "-2", "0xfffe", "11111111 11111110 "},
+        {{1, 2, 3, 4, 5, 6, 7, 8}, 0, ImGuiDataType_U64, 1, "72623859790382856", "0x0102030405060708",
+         "00000001 00000010 00000011 00000100 00000101 00000110 00000111 00001000 "},
+        {{1, 2}, 2, ImGuiDataType_S32, 0, "0", "0x00000000", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << MemoryEditor::data_type_desc(c.type) << " endianness " << c.endianness
+                                        << " at " << c.offset);
+        MemoryEditor editor;
+        editor.preview_endianness = c.endianness;
+        char buf[128];
+        editor.format_preview(c.offset, c.bytes.data(), c.bytes.size(), c.type, PreviewFormat::dec, buf, sizeof(buf));
+        EXPECT_STREQ(buf, c.dec);
+        if (c.hex != nullptr) {
+            editor.format_preview(c.offset, c.bytes.data(), c.bytes.size(), c.type, PreviewFormat::hex, buf,
+                                  sizeof(buf));
+            EXPECT_STREQ(buf, c.hex);
+        }
+        editor.format_preview(c.offset, c.bytes.data(), c.bytes.size(), c.type, PreviewFormat::bin, buf, sizeof(buf));
+        EXPECT_STREQ(buf, c.bin);
+    }
+}
+
+TEST(MemoryEditorPreview, TextIsCutToTheBuffer) {
+    MemoryEditor editor;
+    const ImU8 bytes[] = {1, 2, 3, 4};
+    char buf[6];
+    editor.format_preview(0, bytes, sizeof(bytes), ImGuiDataType_S32, PreviewFormat::bin, buf, sizeof(buf));
+    EXPECT_STREQ(buf, "00000");
+}
+
+TEST_F(EditorTest, PreviewLineShowsTheValueOrNotAvailable) {
+    mem[0x20] = 0x2A;
+    editor.show_data_preview = true;
+    editor.preview_type = ImGuiDataType_U8;
+    settle();
+    EXPECT_EQ(line_starting("Dec"), "Dec N/A");
+    EXPECT_EQ(line_starting("Bin"), "Bin N/A");
+
+    select(0x20);
+    EXPECT_EQ(line_starting("Dec"), "Dec 42");
+    EXPECT_EQ(line_starting("Hex"), "Hex 0x2a");
+    EXPECT_EQ(line_starting("Bin"), "Bin 00101010 ");
+}
+
+}  // namespace
