@@ -4,15 +4,18 @@
 // received envelopes wait for the main thread, and send / receive / take.
 //
 // Threads:
-//   main thread   constructor, connect, send, receive, take_if, start_pump,
-//                 destructor
+//   owner thread  constructor, connect, send, send_body, receive,
+//                 receive_within, take_if, start_pump, destructor (the main
+//                 thread for the panel's two endpoints)
 //   pump thread   pump, start_receive (one per endpoint, after start_pump)
 //   nng thread    on_receive, the completion of the receive on aio
-// inbox_mutex guards inbox; receiving and stop_requested are atomic.
+// inbox_mutex guards inbox; pump_mutex pairs with pump_wake so the pump
+// sleeps until receiving drops or stop_requested rises; both flags are atomic.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <list>
 #include <mutex>
@@ -42,6 +45,19 @@ private:
 
 class Endpoint {
 public:
+    // Largest body either socket takes; nng drops a larger one unread. Far
+    // above the largest ping (about 20 kB).
+    static constexpr std::size_t max_body_bytes = std::size_t{1} << 20;
+    // Messages nng keeps reading ahead on a bus socket while the pump and the
+    // main thread catch up (nng's largest receive buffer).
+    static constexpr int bus_receive_buffer = 8192;
+    // Longest a send on a pair socket waits for a peer to take it, so that a
+    // command with no simulator connected does not freeze the panel.
+    static constexpr std::chrono::milliseconds pair_send_limit{1000};
+    // Longest the destructor waits for nng_close, which can hang while a peer
+    // is still sending fast; past it the socket is left to the process exit.
+    static constexpr std::chrono::milliseconds close_limit{2000};
+
     // url must outlive the endpoint; its owner may point it elsewhere until
     // connect. Allocates aio; touches no network. Throws NngError.
     Endpoint(const std::string* url, EndpointKind kind);
@@ -50,9 +66,13 @@ public:
     Endpoint(const Endpoint&) = delete;
     Endpoint& operator=(const Endpoint&) = delete;
 
-    // Opens the socket of kind and listens on or dials *url. Failures are
-    // reported on standard error and not retried. True when the socket now
-    // listens or is dialled (a dialling peer calls it again until it is).
+    // Opens a socket of kind (closing one held before) and listens on or
+    // dials *url. Failures are reported on standard error and not retried;
+    // the result says whether the socket now listens or dials.
+    // The listen kinds listen at once or fail. The dial kinds start nng's
+    // dialer without waiting (NNG_FLAG_NONBLOCK): nng connects as soon as the
+    // listener is there and redials whenever the connection is lost, so a
+    // peer started before the panel, or outliving it, finds it again.
     bool connect();
 
     // Builds the envelope, encodes it and sends it. A failure is reported on
@@ -60,8 +80,8 @@ public:
     void send(MessageKind kind, std::string sub_type, const Message& data, std::string origin,
               std::string destination);
 
-    // Sends body as it is, unencoded: lets a test peer send bodies that are
-    // not envelopes. A failure is thrown as NngError.
+    // Sends body as it is, unencoded (for peers and tests that send bodies
+    // that are not envelopes). A failure is thrown as NngError.
     void send_body(const std::vector<std::uint8_t>& body);
 
     // Waits for the next message and decodes it; an undecodable body is
@@ -71,25 +91,42 @@ public:
     Message receive_within(std::chrono::milliseconds limit);
 
     // Moves the inbox envelopes for which predicate holds, in arrival order,
-    // into the result; the rest stay. The predicate runs under inbox_mutex.
+    // into the result; the rest stay. The predicate runs under inbox_mutex
+    // and must not call back into the endpoint.
     std::list<Message> take_if(std::function<bool(Message&)> predicate);
 
-    // Starts the pump thread that keeps one receive outstanding.
+    // Starts the pump thread that keeps one receive outstanding. Once only,
+    // after connect; the destructor stops and joins it.
     void start_pump();
+    // The pump thread's body: starts a receive whenever none is outstanding
+    // and sleeps otherwise, until stop_requested.
     void pump();
+    // Starts one asynchronous receive unless one is outstanding.
     void start_receive();
-    // Completion of the receive on aio.
+    // Completion of the receive on aio (a thread of nng's).
     void on_receive();
+    // Cancels the outstanding receive; its completion reports the failure and
+    // the pump starts the next one.
+    void cancel_receive();
 
     const std::string* url;
     const EndpointKind kind;
 
 private:
+    bool is_open() const { return nng_socket_id(socket) > 0; }
+    void close_socket();
+    Message decode_and_free(nng_msg* msg);
+
     nng_socket socket = NNG_SOCKET_INITIALIZER;
     nng_aio* aio = nullptr;
     std::mutex inbox_mutex;
     std::atomic<bool> receiving{false};
     std::atomic<bool> stop_requested{false};
+    // Set when a completion finds the socket closed: no receive can succeed
+    // any more, so the pump stops starting them.
+    std::atomic<bool> socket_closed{false};
     std::list<Message> inbox;
+    std::mutex pump_mutex;
+    std::condition_variable pump_wake;
     std::thread pump_thread;
 };

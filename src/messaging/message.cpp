@@ -19,8 +19,68 @@ std::vector<std::uint8_t> encode(const Message& message) {
     return Message::to_ubjson(message, /*use_size=*/false, /*use_type=*/false);
 }
 
+namespace {
+
+// The library's own DOM builder behind a gate that counts nesting, declared
+// container sizes and values, so that a hostile body is refused while it is
+// read instead of after it has exhausted the stack or the memory.
+class BoundedBuilder {
+public:
+    explicit BoundedBuilder(Message& result) : dom_(result, /*allow_exceptions=*/true) {}
+
+    bool null() { return value() && dom_.null(); }
+    bool boolean(bool v) { return value() && dom_.boolean(v); }
+    bool number_integer(Message::number_integer_t v) { return value() && dom_.number_integer(v); }
+    bool number_unsigned(Message::number_unsigned_t v) { return value() && dom_.number_unsigned(v); }
+    bool number_float(Message::number_float_t v, const std::string& s) { return value() && dom_.number_float(v, s); }
+    bool string(std::string& v) { return value() && dom_.string(v); }
+    bool binary(Message::binary_t& v) { return value() && dom_.binary(v); }
+    bool key(std::string& k) { return dom_.key(k); }
+    bool start_object(std::size_t n) { return open(n) && dom_.start_object(n); }
+    bool end_object() { --depth_; return dom_.end_object(); }
+    bool start_array(std::size_t n) { return open(n) && dom_.start_array(n); }
+    bool end_array() { --depth_; return dom_.end_array(); }
+    // Throws the reader's own error with its own type (the DOM builder would
+    // throw it sliced to the base class).
+    [[noreturn]] bool parse_error(std::size_t, const std::string&, const nlohmann::json::exception& e) {
+        if (auto* pe = dynamic_cast<const nlohmann::json::parse_error*>(&e)) throw *pe;
+        if (auto* oor = dynamic_cast<const nlohmann::json::out_of_range*>(&e)) throw *oor;
+        throw nlohmann::json::parse_error::create(e.id, 0, e.what(), nullptr);
+    }
+
+private:
+    static constexpr std::size_t unknown_size = static_cast<std::size_t>(-1);
+
+    [[noreturn]] static void refuse(int id, const std::string& why) {
+        throw nlohmann::json::parse_error::create(id, 0, "refused UBJSON value: " + why, nullptr);
+    }
+    bool value() {
+        if (++values_ > decode_max_values)
+            refuse(decode_refused_values, "more than " + std::to_string(decode_max_values) + " values");
+        return true;
+    }
+    bool open(std::size_t declared) {
+        value();
+        if (++depth_ > decode_max_depth)
+            refuse(decode_refused_depth, "nesting deeper than " + std::to_string(decode_max_depth));
+        if (declared != unknown_size && declared > decode_max_count)
+            refuse(decode_refused_count, "declared count " + std::to_string(declared) + " above " +
+                                             std::to_string(decode_max_count));
+        return true;
+    }
+
+    nlohmann::detail::json_sax_dom_parser<Message> dom_;
+    int depth_ = 0;
+    std::size_t values_ = 0;
+};
+
+}  // namespace
+
 Message decode(const std::uint8_t* body, std::size_t length) {
-    return Message::from_ubjson(body, body + length, /*strict=*/true, /*allow_exceptions=*/true);
+    Message result;
+    BoundedBuilder builder(result);
+    Message::sax_parse(body, body + length, &builder, nlohmann::json::input_format_t::ubjson, /*strict=*/true);
+    return result;
 }
 
 std::string compact_text(const Message& message) {
@@ -35,6 +95,6 @@ void report_send_failure(const Message& envelope) {
     std::cout << "Sending of message: '" << pretty_text(envelope) << "' failed!" << std::endl;
 }
 
-void report_decode_failure(const nlohmann::json::parse_error& error) {
+void report_decode_failure(const nlohmann::json::exception& error) {
     std::cout << "message: " << error.what() << "\nexception id: " << error.id << std::endl;
 }

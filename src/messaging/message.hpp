@@ -24,8 +24,22 @@ Message make_envelope(MessageKind kind, std::string sub_type, const Message& dat
 // UBJSON in its plain container form (no '#' counts, no '$' types).
 std::vector<std::uint8_t> encode(const Message& message);
 
+// Bounds of what decode accepts from a peer. A real envelope is a few levels
+// deep; the largest ping carries 10000 values.
+inline constexpr int decode_max_depth = 64;
+inline constexpr std::size_t decode_max_count = std::size_t{1} << 20;   // one declared container count
+inline constexpr std::size_t decode_max_values = std::size_t{1} << 20;  // values in one body
+
+// The parse_error ids of the bodies decode refuses for their bounds.
+inline constexpr int decode_refused_depth = 190;
+inline constexpr int decode_refused_count = 191;
+inline constexpr int decode_refused_values = 192;
+
 // Strict UBJSON decode of one complete value that ends exactly at the end of
-// the body. Throws nlohmann::json::parse_error for anything else.
+// the body, in one bounded pass: nesting deeper than decode_max_depth, a
+// declared count above decode_max_count, or more than decode_max_values values
+// are refused before anything large is built. Throws nlohmann::json::parse_error
+// for anything it does not accept.
 Message decode(const std::uint8_t* body, std::size_t length);
 
 // Console texts: compact (no whitespace) and pretty (indent 4); non-ASCII
@@ -36,4 +50,4 @@ std::string pretty_text(const Message& message);
 // "Sending of message: '<pretty>' failed!" on standard output, flushed.
 void report_send_failure(const Message& envelope);
 // "message: <text>\nexception id: <id>" on standard output, flushed.
-void report_decode_failure(const nlohmann::json::parse_error& error);
+void report_decode_failure(const nlohmann::json::exception& error);

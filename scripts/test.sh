@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Builds Vedrik and runs every test through ctest:
+#   build/       all tests, the real window under Xvfb included
+#   build-asan/  unit, gui and net tests under AddressSanitizer and UBSan
+#   build-tsan/  net tests (sockets and threads) under ThreadSanitizer
+# The exit code is non-zero when any of them fails.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh || exit 1
+
+jobs=$(nproc 2>/dev/null || echo 2)
+status=0
+
+build_tree() {  # dir, cmake options...
+    local dir=$1; shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$dir.configure.log" 2>&1 \
+        || { cat "$dir.configure.log"; return 1; }
+    cmake --build "$dir" -j "$jobs" >"$dir.build.log" 2>&1 \
+        || { tail -n 60 "$dir.build.log"; return 1; }
+}
+
+run_tests() {  # dir, ctest options...
+    local dir=$1; shift
+    echo "== ctest in $dir $*"
+    ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 300 "$@" || status=1
+}
+
+mkdir -p build build-asan build-tsan
+if build_tree build; then run_tests build; else status=1; fi
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+if build_tree build-asan -DVEDRIK_SANITIZE=address,undefined -DVEDRIK_E2E_TESTS=OFF -DVEDRIK_BENCH=OFF; then
+    run_tests build-asan -LE e2e
+else
+    status=1
+fi
+if build_tree build-tsan -DVEDRIK_SANITIZE=thread -DVEDRIK_E2E_TESTS=OFF -DVEDRIK_BENCH=OFF; then
+    run_tests build-tsan -L net
+else
+    status=1
+fi
+
+if [ "$status" -eq 0 ]; then echo "all test runs passed"; else echo "some test runs FAILED"; fi
+exit "$status"

@@ -1,0 +1,214 @@
+#include "endpoint.hpp"
+
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+#include <nng/protocol/bus0/bus.h>
+#include <nng/protocol/pair0/pair.h>
+
+namespace {
+
+void on_receive_callback(void* arg) { static_cast<Endpoint*>(arg)->on_receive(); }
+
+void check(int rv, const char* call) {
+    if (rv != 0) throw NngError(rv, call);
+}
+
+struct MsgFree {
+    void operator()(nng_msg* m) const { nng_msg_free(m); }
+};
+using MsgPtr = std::unique_ptr<nng_msg, MsgFree>;
+
+MsgPtr message_with_body(const std::vector<std::uint8_t>& body) {
+    nng_msg* raw = nullptr;
+    check(nng_msg_alloc(&raw, body.size()), "nng_msg_alloc");
+    if (!body.empty()) std::memcpy(nng_msg_body(raw), body.data(), body.size());
+    return MsgPtr(raw);
+}
+
+bool is_listen(EndpointKind kind) { return kind == EndpointKind::bus_listen || kind == EndpointKind::pair_listen; }
+bool is_bus(EndpointKind kind) { return kind == EndpointKind::bus_listen || kind == EndpointKind::bus_dial; }
+
+}  // namespace
+
+NngError::NngError(int code, std::string call)
+    : std::runtime_error(nng_strerror(code)), code_(code), call_(std::move(call)) {}
+
+Endpoint::Endpoint(const std::string* url_, EndpointKind kind_) : url(url_), kind(kind_) {
+    check(nng_aio_alloc(&aio, on_receive_callback, this), "nng_aio_alloc");
+}
+
+Endpoint::~Endpoint() {
+    // The pump first: once it has left, nothing starts another receive.
+    {
+        std::lock_guard<std::mutex> lock(pump_mutex);
+        stop_requested = true;
+    }
+    pump_wake.notify_all();
+    if (pump_thread.joinable()) pump_thread.join();
+    // Cancels the outstanding receive and waits for a completion in progress;
+    // no completion can run after it returns.
+    nng_aio_stop(aio);
+    close_socket();
+    nng_aio_free(aio);
+}
+
+void Endpoint::close_socket() {
+    if (!is_open()) return;
+    nng_socket s = socket;
+    socket = NNG_SOCKET_INITIALIZER;
+    // nng_close can hang now and then while a peer is still sending fast:
+    // close on a helper thread and stop waiting after close_limit.
+    struct Closing {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    auto closing = std::make_shared<Closing>();
+    std::thread([s, closing] {
+        nng_close(s);
+        std::lock_guard<std::mutex> lock(closing->m);
+        closing->done = true;
+        closing->cv.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> lock(closing->m);
+    closing->cv.wait_for(lock, close_limit, [&] { return closing->done; });
+}
+
+bool Endpoint::connect() {
+    int k = static_cast<int>(kind);
+    if (k < 0 || k > 3) {
+        std::cerr << "Invalid socket type" << std::endl;
+        return false;
+    }
+    close_socket();
+    socket_closed = false;
+    int rv = is_bus(kind) ? nng_bus0_open(&socket) : nng_pair0_open(&socket);
+    if (rv != 0) socket = NNG_SOCKET_INITIALIZER;
+    // Limits before the socket meets a peer.
+    if (rv == 0) rv = nng_socket_set_size(socket, NNG_OPT_RECVMAXSZ, max_body_bytes);
+    if (rv == 0 && is_bus(kind)) rv = nng_socket_set_int(socket, NNG_OPT_RECVBUF, bus_receive_buffer);
+    if (rv == 0 && !is_bus(kind))
+        rv = nng_socket_set_ms(socket, NNG_OPT_SENDTIMEO, static_cast<nng_duration>(pair_send_limit.count()));
+    if (rv == 0) {
+        rv = is_listen(kind) ? nng_listen(socket, url->c_str(), nullptr, 0)
+                             : nng_dial(socket, url->c_str(), nullptr, NNG_FLAG_NONBLOCK);
+    }
+    if (rv != 0) {
+        std::cerr << "Unable to establish socket connection: " << nng_strerror(rv) << std::endl;
+        return false;
+    }
+    return true;
+}
+
+void Endpoint::send(MessageKind message_kind, std::string sub_type, const Message& data, std::string origin,
+                    std::string destination) {
+    Message pl = make_envelope(message_kind, std::move(sub_type), data, std::move(origin), std::move(destination));
+    std::vector<std::uint8_t> pl_v = encode(pl);
+    MsgPtr msg = message_with_body(pl_v);
+    if (nng_sendmsg(socket, msg.get(), 0) == 0) {
+        msg.release();  // nng owns it now
+        return;
+    }
+    report_send_failure(pl);
+}
+
+void Endpoint::send_body(const std::vector<std::uint8_t>& body) {
+    MsgPtr msg = message_with_body(body);
+    check(nng_sendmsg(socket, msg.get(), 0), "nng_sendmsg");
+    msg.release();
+}
+
+Message Endpoint::decode_and_free(nng_msg* raw) {
+    MsgPtr msg(raw);
+    try {
+        return decode(static_cast<const std::uint8_t*>(nng_msg_body(msg.get())), nng_msg_len(msg.get()));
+    } catch (const nlohmann::json::parse_error& e) {
+        report_decode_failure(e);
+        return 0;
+    }
+}
+
+Message Endpoint::receive() {
+    nng_msg* msg = nullptr;
+    check(nng_recvmsg(socket, &msg, 0), "nng_recvmsg");
+    return decode_and_free(msg);
+}
+
+Message Endpoint::receive_within(std::chrono::milliseconds limit) {
+    check(nng_socket_set_ms(socket, NNG_OPT_RECVTIMEO, static_cast<nng_duration>(limit.count())),
+          "nng_socket_set_ms");
+    nng_msg* msg = nullptr;
+    int rv = nng_recvmsg(socket, &msg, 0);
+    nng_socket_set_ms(socket, NNG_OPT_RECVTIMEO, NNG_DURATION_INFINITE);
+    check(rv, "nng_recvmsg");
+    return decode_and_free(msg);
+}
+
+std::list<Message> Endpoint::take_if(std::function<bool(Message&)> predicate) {
+    std::lock_guard<std::mutex> mtx_grd(inbox_mutex);
+    std::list<Message> items;
+    for (auto it = inbox.begin(); it != inbox.end();) {
+        auto next = std::next(it);
+        if (predicate(*it)) items.splice(items.end(), inbox, it);
+        it = next;
+    }
+    return items;
+}
+
+void Endpoint::start_pump() { pump_thread = std::thread(&Endpoint::pump, this); }
+
+void Endpoint::pump() {
+    std::unique_lock<std::mutex> lock(pump_mutex);
+    // No receive is started on a socket that never opened or that closed.
+    auto can_start = [&] { return !receiving && !socket_closed && is_open(); };
+    while (!stop_requested) {
+        if (can_start()) {
+            lock.unlock();
+            start_receive();
+            lock.lock();
+        }
+        // Sleeps until the completion has cleared receiving, or until stop.
+        pump_wake.wait(lock, [&] { return stop_requested || can_start(); });
+    }
+}
+
+void Endpoint::start_receive() {
+    if (receiving) return;
+    // The previous completion may still be finishing after it cleared
+    // receiving: two completions never run at once on the one aio.
+    nng_aio_wait(aio);
+    // Raised before the start: the completion may run before nng_recv_aio returns.
+    receiving = true;
+    nng_recv_aio(socket, aio);
+}
+
+void Endpoint::cancel_receive() { nng_aio_cancel(aio); }
+
+void Endpoint::on_receive() {
+    int rv = nng_aio_result(aio);
+    if (rv != 0) {
+        if (!stop_requested) std::cerr << "Something went wrong" << std::endl;
+        if (rv == NNG_ECLOSED) socket_closed = true;
+    } else {
+        MsgPtr msg(nng_aio_get_msg(aio));
+        nng_aio_set_msg(aio, nullptr);
+        auto* body = static_cast<const std::uint8_t*>(nng_msg_body(msg.get()));
+        std::vector<std::uint8_t> msg_v(body, body + nng_msg_len(msg.get()));
+        msg.reset();
+        try {
+            Message data = decode(msg_v.data(), msg_v.size());
+            std::lock_guard<std::mutex> lock(inbox_mutex);
+            inbox.push_back(std::move(data));
+        } catch (const nlohmann::json::exception& e) {
+            report_decode_failure(e);
+        }
+    }
+    // The last step: the pump may start the next receive from here on.
+    {
+        std::lock_guard<std::mutex> lock(pump_mutex);
+        receiving = false;
+    }
+    pump_wake.notify_one();
+}

@@ -1,0 +1,247 @@
+// Endpoint and MessageHub over real nng sockets on 127.0.0.1, each test on
+// free ports, with dialling endpoints as the peers.
+
+#include "endpoint.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "application.hpp"
+#include "child_process.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool accept_all(Message&) { return true; }
+
+// Sends probes from a bus dialer until the listener's pump has one, then
+// empties the inbox: from then on the two are connected.
+void wait_bus_connected(Endpoint& dialer, Endpoint& listener) {
+    bool up = wait_until(
+        [&] {
+            dialer.send(MessageKind::event, "probe", nullptr, "", "");
+            std::this_thread::sleep_for(10ms);
+            return !listener.take_if(accept_all).empty();
+        },
+        5s);
+    ASSERT_TRUE(up) << "bus dialer never connected";
+    std::this_thread::sleep_for(50ms);
+    listener.take_if(accept_all);
+}
+
+// A listening bus endpoint with its pump and a dialling peer.
+class BusPair : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(listener.connect());
+        listener.start_pump();
+        ASSERT_TRUE(dialer.connect());
+        wait_bus_connected(dialer, listener);
+    }
+
+    // Waits until the inbox holds at least n envelopes.
+    bool inbox_reaches(std::list<Message>& collected, std::size_t n, std::chrono::milliseconds limit = 5s) {
+        return wait_until(
+            [&] {
+                collected.splice(collected.end(), listener.take_if(accept_all));
+                return collected.size() >= n;
+            },
+            limit);
+    }
+
+    std::string url = loopback_url(free_tcp_port());
+    Endpoint listener{&url, EndpointKind::bus_listen};
+    Endpoint dialer{&url, EndpointKind::bus_dial};
+};
+
+TEST_F(BusPair, TakeIfReturnsArrivalOrderAndKeepsTheRest) {
+    EXPECT_TRUE(listener.take_if(accept_all).empty());
+
+    for (int i = 0; i < 6; ++i) dialer.send(MessageKind::event, "write", Message{{"value", i}}, "x", "");
+    // Let all six arrive, then take only the even ones.
+    std::this_thread::sleep_for(300ms);
+    auto even = listener.take_if([](Message& m) { return m["data"]["value"].get<int>() % 2 == 0; });
+    ASSERT_EQ(even.size(), 3u);
+    int expected = 0;
+    for (auto& m : even) {
+        EXPECT_EQ(m["data"]["value"], expected);
+        expected += 2;
+    }
+    auto rest = listener.take_if(accept_all);
+    ASSERT_EQ(rest.size(), 3u);
+    expected = 1;
+    for (auto& m : rest) {
+        EXPECT_EQ(m["data"]["value"], expected);
+        expected += 2;
+    }
+    EXPECT_TRUE(listener.take_if(accept_all).empty());
+}
+
+TEST_F(BusPair, AnEnvelopeArrivingDuringATakeWaitsForTheNext) {
+    dialer.send(MessageKind::event, "write", Message{{"value", 1}}, "x", "");
+    std::this_thread::sleep_for(200ms);
+    // While the take holds the inbox, a second envelope arrives.
+    std::list<Message> first = listener.take_if([&](Message&) {
+        dialer.send(MessageKind::event, "write", Message{{"value", 2}}, "x", "");
+        std::this_thread::sleep_for(100ms);
+        return true;
+    });
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first.front()["data"]["value"], 1);
+    std::list<Message> second;
+    ASSERT_TRUE(inbox_reaches(second, 1));
+    EXPECT_EQ(second.front()["data"]["value"], 2);
+}
+
+TEST_F(BusPair, EnvelopesPublishedWhileNobodyTakesAllArriveInOrder) {
+    constexpr int count = 3000;
+    for (int i = 0; i < count; ++i) {
+        dialer.send(MessageKind::event, "write", Message{{"address", 0}, {"value", i}}, "QZ3_MK.data_memory", "");
+        if (i % 8 == 7) std::this_thread::sleep_for(1ms);  // under 8000 a second
+    }
+    std::list<Message> all;
+    ASSERT_TRUE(inbox_reaches(all, count)) << "only " << all.size() << " of " << count << " arrived";
+    int expected = 0;
+    for (auto& m : all) {
+        ASSERT_EQ(m["data"]["value"], expected) << "gap or reordering";
+        ++expected;
+    }
+}
+
+TEST_F(BusPair, ACompletionErrorIsReportedAndThePumpGoesOn) {
+    testing::internal::CaptureStderr();
+    listener.cancel_receive();
+    std::this_thread::sleep_for(100ms);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "Something went wrong\n");
+    dialer.send(MessageKind::event, "write", Message{{"value", 7}}, "x", "");
+    std::list<Message> got;
+    ASSERT_TRUE(inbox_reaches(got, 1));
+    EXPECT_EQ(got.front()["data"]["value"], 7);
+}
+
+TEST_F(BusPair, AnUndecodableBodyIsReportedAndDropped) {
+    testing::internal::CaptureStdout();
+    dialer.send_body({'[', '$', 'Z', '#', 'l', 0x05, 0xF5, 0xE1, 0x00});
+    dialer.send(MessageKind::event, "write", Message{{"value", 3}}, "x", "");
+    std::list<Message> got;
+    bool arrived = inbox_reaches(got, 1);
+    std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(arrived);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got.front()["data"]["value"], 3);
+    EXPECT_EQ(out.rfind("message: ", 0), 0u) << out;
+    EXPECT_NE(out.find("\nexception id: 191\n"), std::string::npos) << out;
+}
+
+TEST(PairEndpoint, ReceiveOfANonUbjsonBodyReportsAndGivesZero) {
+    std::string url = loopback_url(free_tcp_port());
+    Endpoint listener(&url, EndpointKind::pair_listen);
+    Endpoint dialer(&url, EndpointKind::pair_dial);
+    ASSERT_TRUE(listener.connect());
+    ASSERT_TRUE(dialer.connect());
+    dialer.send_body({'X', 'Y'});  // waits (bounded) for the connection
+    testing::internal::CaptureStdout();
+    Message m = listener.receive_within(5s);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(m.is_number_integer());
+    EXPECT_EQ(m, 0);
+    EXPECT_EQ(out.rfind("message: [json.exception.parse_error.", 0), 0u) << out;
+    EXPECT_NE(out.find("\nexception id: "), std::string::npos);
+}
+
+TEST(PairEndpoint, ReceiveWithinTimesOutWithNngsError) {
+    std::string url = loopback_url(free_tcp_port());
+    Endpoint listener(&url, EndpointKind::pair_listen);
+    ASSERT_TRUE(listener.connect());
+    try {
+        listener.receive_within(100ms);
+        FAIL() << "a receive with nothing to receive returned";
+    } catch (const NngError& e) {
+        EXPECT_EQ(e.code(), NNG_ETIMEDOUT);
+        EXPECT_STREQ(e.what(), "Timed out");
+    }
+}
+
+TEST(PairEndpoint, ASendWithNoPeerIsReportedInsteadOfWaitingForever) {
+    std::string url = loopback_url(free_tcp_port());
+    Endpoint listener(&url, EndpointKind::pair_listen);
+    ASSERT_TRUE(listener.connect());
+    testing::internal::CaptureStdout();
+    auto start = std::chrono::steady_clock::now();
+    listener.send(MessageKind::command, "step", nullptr, "", "QZ3_MK.simulation_control");
+    auto waited = std::chrono::steady_clock::now() - start;
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LT(waited, 10s);
+    EXPECT_EQ(out, "Sending of message: '" + pretty_text(make_envelope(MessageKind::command, "step", nullptr, "",
+                                                                         "QZ3_MK.simulation_control")) +
+                       "' failed!\n");
+}
+
+TEST(Connect, APortInUseIsReportedAndTheOtherEndpointStillWorks) {
+    std::string bus_url = loopback_url(free_tcp_port());
+    std::string pair_url = loopback_url(free_tcp_port());
+    Endpoint holder(&bus_url, EndpointKind::bus_listen);
+    ASSERT_TRUE(holder.connect());
+
+    Application app;
+    app.bus_url = bus_url;
+    app.pair_url = pair_url;
+    testing::internal::CaptureStderr();
+    app.hub.start();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "Unable to establish socket connection: Address in use\n");
+
+    Endpoint peer(&pair_url, EndpointKind::pair_dial);
+    ASSERT_TRUE(peer.connect());
+    peer.send(MessageKind::event, "pong", nullptr, "QZ3_MK.simulation_control", "");
+    EXPECT_EQ(app.hub.pair.receive_within(5s)["message_sub_type"], "pong");
+}
+
+TEST(Connect, AnUnknownKindReportsInvalidSocketType) {
+    std::string url = loopback_url(free_tcp_port());
+    Endpoint odd(&url, static_cast<EndpointKind>(7));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(odd.connect());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Invalid socket type\n");
+    // No socket: a send fails and is reported, it does not crash.
+    testing::internal::CaptureStdout();
+    odd.send(MessageKind::command, "step", nullptr, "", "");
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("failed!"), std::string::npos);
+}
+
+// Many lives of a pumping endpoint under a sender that never pauses: the
+// destructor must stop the pump and the receive without a race, a
+// use-after-free or a hang (run under the thread and address sanitizers).
+TEST(Shutdown, ManyCyclesUnderAFastSender) {
+    std::string url = loopback_url(free_tcp_port());
+    Endpoint sender(&url, EndpointKind::bus_dial);
+    ASSERT_TRUE(sender.connect());
+    std::atomic<bool> sending{true};
+    std::thread flood([&] {
+        int i = 0;
+        while (sending) sender.send(MessageKind::event, "write", Message{{"value", i++}}, "x", "");
+    });
+    int cycles_with_traffic = 0;
+    constexpr int cycles = 8;
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        auto listener = std::make_unique<Endpoint>(&url, EndpointKind::bus_listen);
+        ASSERT_TRUE(listener->connect());
+        listener->start_pump();
+        // The sender redials after each close; destroy mid-stream once it is back.
+        if (wait_until([&] { return !listener->take_if(accept_all).empty(); }, 1s)) ++cycles_with_traffic;
+        auto t0 = std::chrono::steady_clock::now();
+        listener.reset();
+        auto destroy = std::chrono::steady_clock::now() - t0;
+        EXPECT_LT(destroy, Endpoint::close_limit + 1s) << "cycle " << cycle;
+    }
+    sending = false;
+    flood.join();
+    EXPECT_GT(cycles_with_traffic, 0);
+}
+
+}  // namespace
