@@ -1,9 +1,9 @@
 // qz3-standin: a stand-in for the QZ3_MK processor simulator, so that the
 // panel can be used and tested without the real one.
 //
-// It dials the panel's bus and pair sockets (and dials again every
-// redial_interval until the panel listens; once dialled, nng's dialer
-// reconnects by itself after the panel restarts), keeps the state of the
+// It dials the panel's bus and pair sockets with Endpoint's dial kinds, whose
+// nng dialer keeps redialling until the panel listens and again whenever the
+// panel goes away and comes back (a restart), and keeps the state of the
 // instruction memory (256 words of 32 bits), the register file (16 registers
 // of 8 bits) and the data memory (256 bytes), and keeps this contract:
 //
@@ -25,7 +25,10 @@
 // wrong shape, an index or value out of range) changes nothing, publishes
 // nothing and is noted on standard error.
 //
-// Test modes, run once the bus is dialled:
+// Test modes. A dialler cannot see when the panel's listener has taken its
+// connection, and a bus drops what it sends before that; so both modes start
+// when the first message from the panel arrives, on either socket (a click of
+// "Step", a ping, a register write):
 //   --malformed   publishes a batch of bodies the panel must survive (bytes
 //                 that are not UBJSON, trailing bytes, invalid UTF-8, values
 //                 that are no envelope or whose data has the wrong shape),
@@ -64,8 +67,6 @@
 
 namespace {
 
-// Pause between two dial attempts while the panel does not listen yet.
-constexpr std::chrono::milliseconds redial_interval{200};
 // Longest single wait for a message, so that the threads see a stop request.
 constexpr std::chrono::milliseconds receive_poll{100};
 // Pause after the first peer attaches, before a one-shot mode publishes.
@@ -81,16 +82,18 @@ constexpr const char* usage_text =
     "\n"
     "  --bus URL          bus address to dial (default tcp://127.0.0.1:31337)\n"
     "  --pair URL         pair address to dial (default tcp://127.0.0.1:31338)\n"
-    "  --flood N          once dialled, publish N data-memory \"write\" events;\n"
-    "                     event i has address i%256 and value (i/256)%256\n"
+    "  --flood N          publish N data-memory \"write\" events; event i has\n"
+    "                     address i%256 and value (i/256)%256\n"
     "  --rate PER_SECOND  pace of --flood; 0 (the default) is as fast as possible\n"
-    "  --malformed        once dialled, publish a batch of malformed bodies, then\n"
-    "                     a \"write\" of register 15 = 15 that ends the batch\n"
+    "  --malformed        publish a batch of malformed bodies, then a \"write\" of\n"
+    "                     register 15 = 15 that ends the batch\n"
+    "                     (both modes start at the first message from the panel)\n"
     "  --quiet            write nothing on standard error once started\n"
     "  --verbose          write every envelope received and sent on standard output\n"
     "  --help             show this text and exit\n"
     "\n"
-    "Stops on SIGINT or SIGTERM with exit code 0; a bad option exits with code 2.\n";
+    "Stops on SIGINT or SIGTERM with exit code 0; a bad option exits with code 2,\n"
+    "an address that cannot be dialled with code 1.\n";
 
 struct Options {
     std::string bus_url{wire::bus_address};
@@ -207,16 +210,10 @@ public:
           pair_(&options_.pair_url, EndpointKind::pair_dial) {}
 
     int run() {
-        bool bus_up = false;
-        bool pair_up = false;
+        // The dialers retry by themselves; a failure here is an address nng
+        // cannot dial at all, and retrying would not help.
+        if (!bus_.connect() || !pair_.connect()) return 1;
         note("dialling " + options_.bus_url + " (bus) and " + options_.pair_url + " (pair)");
-        while (!stop_requested && !(bus_up && pair_up)) {
-            if (!bus_up) bus_up = bus_.connect();
-            if (!pair_up) pair_up = pair_.connect();
-            if (!(bus_up && pair_up)) std::this_thread::sleep_for(redial_interval);
-        }
-        if (stop_requested) return 0;
-        note("connected");
 
         std::thread pair_thread([this] { serve(pair_, [this](const Message& m) { on_pair(m); }, "pair"); });
         std::thread bus_thread([this] { serve(bus_, [this](const Message& m) { on_bus(m); }, "bus"); });

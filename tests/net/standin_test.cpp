@@ -68,6 +68,40 @@ protected:
         }
     }
 
+    // Wakes the test modes, which start at the first message from the panel:
+    // probes as above until one is answered. Events that came first are kept
+    // for next_mode_event.
+    void trigger_modes() {
+        bool answered = wait_until(
+            [this] {
+                bus->send(MessageKind::command, "write", {{"register_number", 0}, {"value", 0}}, "register_file", "");
+                try {
+                    Message m = bus->receive_within(100ms);
+                    if (m == register_write(0, 0)) return true;
+                    pending.push_back(m);
+                    return true;
+                } catch (const NngError&) {
+                    return false;
+                }
+            },
+            10s);
+        ASSERT_TRUE(answered) << standin->stderr_text();
+    }
+
+    // The next event that is not the echo of a probe.
+    Message next_mode_event(std::chrono::milliseconds limit = 5s) {
+        for (;;) {
+            Message m;
+            if (!pending.empty()) {
+                m = pending.front();
+                pending.erase(pending.begin());
+            } else {
+                m = bus->receive_within(limit);
+            }
+            if (m != register_write(0, 0)) return m;
+        }
+    }
+
     void command(std::string sub_type, const Message& data, std::string destination) {
         pair->send(MessageKind::command, std::move(sub_type), data, "", std::move(destination));
     }
@@ -89,6 +123,7 @@ protected:
     std::optional<Endpoint> pair;
     TempDir dir;
     std::unique_ptr<ChildProcess> standin;
+    std::vector<Message> pending;
 };
 
 TEST_F(StandinTest, RedialsUntilThePanelListensAndAfterItRestarts) {
@@ -190,8 +225,9 @@ TEST_F(StandinTest, CommandsThatDoNotFitChangeNothingAndPublishNothing) {
 TEST_F(StandinTest, PacedFloodArrivesWholeAndInSequence) {
     listen();
     start({"--flood", "300", "--rate", "1000"});
+    trigger_modes();
     for (int i = 0; i < 300; ++i) {
-        Message m = next_event();
+        Message m = next_mode_event();
         ASSERT_EQ(m, data_write(i % 256, i / 256)) << "event " << i;
     }
     EXPECT_TRUE(wait_until([this] { return standin->stderr_text().find("flood: published 300 events") != std::string::npos; },
@@ -202,11 +238,12 @@ TEST_F(StandinTest, PacedFloodArrivesWholeAndInSequence) {
 TEST_F(StandinTest, FastFloodNeverDuplicatesOrReorders) {
     listen();
     start({"--flood", "3000", "--rate", "0"});
+    trigger_modes();
     int previous = -1;
     int received = 0;
     try {
         for (;;) {
-            Message m = bus->receive_within(received == 0 ? 5s : 1s);
+            Message m = next_mode_event(received == 0 ? 5s : 1s);
             int sequence = m["data"]["value"].get<int>() * 256 + m["data"]["address"].get<int>();
             ASSERT_GT(sequence, previous);
             previous = sequence;
@@ -222,9 +259,10 @@ TEST_F(StandinTest, MalformedModeEndsWithItsMarker) {
     listen();
     testing::internal::CaptureStdout();  // the decode-failure reports
     start({"--malformed"});
+    trigger_modes();
     std::vector<Message> received;
     while (received.empty() || received.back() != register_write(15, 15)) {
-        received.push_back(next_event());
+        received.push_back(next_mode_event());
         ASSERT_LT(received.size(), 20u);
     }
     std::string reports = testing::internal::GetCapturedStdout();
@@ -244,6 +282,13 @@ TEST(StandinOptions, HelpListsEveryOption) {
     for (const char* option : {"--bus", "--pair", "--flood", "--rate", "--malformed", "--quiet", "--verbose", "--help"}) {
         EXPECT_NE(p.stdout_text().find(option), std::string::npos) << option;
     }
+}
+
+TEST(StandinOptions, AnAddressThatCannotBeDialledEndsWithCode1) {
+    TempDir dir;
+    ChildProcess p({{STANDIN_BINARY, "--bus", "no-such-transport://x"}, {}, "", dir.file("out"), dir.file("err")});
+    ASSERT_EQ(p.wait_for(5s), 1);
+    EXPECT_NE(p.stderr_text().find("Unable to establish socket connection: "), std::string::npos);
 }
 
 class BadOption : public testing::TestWithParam<std::vector<std::string>> {};
