@@ -239,10 +239,15 @@ protected:
         app.hub.start();
         peer_url = app.bus_url;
         peer.connect();
-        // A bus message goes only to the pipes already attached: wait until
-        // the panel has heard the peer, so that the peer hears the panel.
-        peer.send(MessageKind::event, "hello", nullptr, "test_peer", "");
-        connected = wait_until([&] { return !app.hub.bus.take_if([](Message&) { return true; }).empty(); }, 5000ms);
+        // The dial completes in the background and a bus message goes only to
+        // the pipes already attached: repeat a greeting until the panel has
+        // heard the peer, so that the peer hears the panel.
+        connected = wait_until(
+            [&] {
+                peer.send(MessageKind::event, "hello", nullptr, "test_peer", "");
+                return !app.hub.bus.take_if([](Message&) { return true; }).empty();
+            },
+            5000ms);
     }
 
     std::string peer_url;
