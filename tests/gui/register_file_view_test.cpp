@@ -239,9 +239,8 @@ protected:
         app.hub.start();
         peer_url = app.bus_url;
         peer.connect();
-        // The dial completes in the background and a bus message goes only to
-        // the pipes already attached: repeat a greeting until the panel has
-        // heard the peer, so that the peer hears the panel.
+        // A bus message goes only to the pipes already attached: wait until
+        // the panel has heard the peer, so that the peer hears the panel.
         connected = wait_until(
             [&] {
                 peer.send(MessageKind::event, "hello", nullptr, "test_peer", "");
