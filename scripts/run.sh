@@ -46,7 +46,8 @@ for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.
 export DISPLAY=$display
 
 mkdir -p build/headless-run
-cp -f scripts/headless-imgui.ini build/headless-run/imgui.ini 2>/dev/null || true
+# The window layout the end-to-end tests pin, so the screenshot shows every window.
+cp -f tests/e2e/panel.ini build/headless-run/imgui.ini
 (cd build/headless-run && exec ../vedrik) &
 panel_pid=$!
 start_standin

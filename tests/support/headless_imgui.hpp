@@ -3,8 +3,13 @@
 // with injected mouse, keys and characters.
 //
 //   HeadlessImGui ui;
-//   ui.frame([&] { draw_something(); });         // lays windows out
-//   ui.click(ui.item_center("##id"));             // press, then release
+//   ImVec2 centre;
+//   ui.frame([&] {                                // lays windows out
+//       draw_something();
+//       ImVec2 lo = ImGui::GetItemRectMin(), hi = ImGui::GetItemRectMax();
+//       centre = ImVec2((lo.x + hi.x) / 2, (lo.y + hi.y) / 2);
+//   });
+//   ui.click(centre);                             // press, then release
 //   ui.type("AB");  ui.press(ImGuiKey_Enter);
 //
 // Every input helper runs whole frames with the draw function given to
