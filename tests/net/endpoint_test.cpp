@@ -97,21 +97,6 @@ TEST_F(BusPair, AnEnvelopeArrivingDuringATakeWaitsForTheNext) {
     EXPECT_EQ(second.front()["data"]["value"], 2);
 }
 
-TEST_F(BusPair, EnvelopesPublishedWhileNobodyTakesAllArriveInOrder) {
-    constexpr int count = 3000;
-    for (int i = 0; i < count; ++i) {
-        dialer.send(MessageKind::event, "write", Message{{"address", 0}, {"value", i}}, "QZ3_MK.data_memory", "");
-        if (i % 8 == 7) std::this_thread::sleep_for(1ms);  // under 8000 a second
-    }
-    std::list<Message> all;
-    ASSERT_TRUE(inbox_reaches(all, count)) << "only " << all.size() << " of " << count << " arrived";
-    int expected = 0;
-    for (auto& m : all) {
-        ASSERT_EQ(m["data"]["value"], expected) << "gap or reordering";
-        ++expected;
-    }
-}
-
 TEST_F(BusPair, ACompletionErrorIsReportedAndThePumpGoesOn) {
     testing::internal::CaptureStderr();
     listener.cancel_receive();
@@ -180,6 +165,36 @@ TEST(PairEndpoint, ASendWithNoPeerIsReportedInsteadOfWaitingForever) {
     EXPECT_EQ(out, "Sending of message: '" + pretty_text(make_envelope(MessageKind::command, "step", nullptr, "",
                                                                          "QZ3_MK.simulation_control")) +
                        "' failed!\n");
+}
+
+// The inbox keeps everything that arrives while nobody takes, in order. A
+// pair link is used because it pushes back on the sender: a bus sender drops
+// whatever its own queue cannot hold when it is starved of the processor,
+// which would hide the listener's behaviour behind the sender's.
+TEST(PairEndpoint, EnvelopesSentWhileNobodyTakesAllArriveInOrder) {
+    std::string url = loopback_url(free_tcp_port());
+    Endpoint listener(&url, EndpointKind::pair_listen);
+    Endpoint dialer(&url, EndpointKind::pair_dial);
+    ASSERT_TRUE(listener.connect());
+    listener.start_pump();
+    ASSERT_TRUE(dialer.connect());
+    ASSERT_TRUE(dialer.wait_for_peer(5s));
+    constexpr int count = 3000;
+    for (int i = 0; i < count; ++i)
+        dialer.send(MessageKind::event, "write", Message{{"address", 0}, {"value", i}}, "QZ3_MK.data_memory", "");
+    std::list<Message> all;
+    bool complete = wait_until(
+        [&] {
+            all.splice(all.end(), listener.take_if(accept_all));
+            return all.size() >= count;
+        },
+        10s);
+    ASSERT_TRUE(complete) << "only " << all.size() << " of " << count << " arrived";
+    int expected = 0;
+    for (auto& m : all) {
+        ASSERT_EQ(m["data"]["value"], expected) << "gap or reordering";
+        ++expected;
+    }
 }
 
 TEST(Connect, APortInUseIsReportedAndTheOtherEndpointStillWorks) {
