@@ -1,12 +1,18 @@
 // The panel's ping exchange beside a bare nng pair0 exchange of the same sizes.
 //
-// Panel: Endpoint::send of a "ping" command with N integer zeros and
-// Endpoint::receive of the reply, against qz3-standin (which decodes the ping
-// and sends its reply envelope). Bare: nng_sendmsg of a body as long as that
-// ping envelope and nng_recvmsg of a body as long as the stand-in's reply,
-// against an echo peer that looks at nothing. Both run in the same process,
-// interleaved in blocks, for N = 0, 100, 1000 and 10000; each prints the
-// median microseconds per exchange, and the ratio panel / bare.
+// Panel: ping_once, the exchange the "run test" buttons repeat (Endpoint::send
+// of a "ping" command with N integer zeros, Endpoint::receive_within of the
+// reply), against qz3-standin, which answers a ping from its header without
+// decoding the payload. Bare: nng_sendmsg of a body as long as that ping
+// envelope and nng_recvmsg of a body as long as the reply, against an echo
+// peer that looks at nothing. JSON: the library's own work in one exchange,
+// timed alone: building the envelope from the payload, encoding it, decoding
+// the reply. All run in the same process, interleaved in blocks, for N = 0,
+// 100, 1000 and 10000; each prints medians in microseconds, the ratio
+// panel / bare, and the ratio panel / (bare + JSON): 1.00 means the panel
+// adds nothing of its own to what nng and the JSON library cost.
+//
+// The process tunes its allocator as vedrik does (keep_freed_memory_for_reuse).
 //
 // The benchmark pins itself (and so the peers it starts) to processor 0: a
 // wake-up that crosses processors costs more than the exchange itself on a
@@ -37,6 +43,8 @@
 #include <nng/nng.h>
 #include <nng/protocol/pair0/pair.h>
 
+#include "allocator_tuning.hpp"
+#include "control_panel.hpp"
 #include "endpoint.hpp"
 #include "message.hpp"
 #include "wire_names.hpp"
@@ -96,6 +104,7 @@ double median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    keep_freed_memory_for_reuse();
     int exchanges = argc > 1 ? std::atoi(argv[1]) : default_exchanges;
     if (exchanges < block) exchanges = block;
 
@@ -108,8 +117,9 @@ int main(int argc, char** argv) {
     const std::string pair_url = url_of(free_port());
     const std::string bare_url = url_of(free_port());
     const std::string destination(wire::simulation_control);
-    const std::size_t reply_size =
-        encode(make_envelope(MessageKind::event, std::string(wire::sub_ping), nullptr, destination, "")).size();
+    const std::vector<std::uint8_t> reply =
+        encode(make_envelope(MessageKind::event, std::string(wire::sub_ping), nullptr, destination, ""));
+    const std::size_t reply_size = reply.size();
 
     pid_t echo = fork();
     if (echo == 0) echo_peer(bare_url, reply_size);
@@ -136,7 +146,8 @@ int main(int argc, char** argv) {
 
         std::printf("ping exchange, microseconds per exchange (median of %d), %s\n", exchanges,
                     pinned ? "pinned to processor 0" : "NOT pinned (sched_setaffinity failed)");
-        std::printf("%8s %12s %12s %12s %8s\n", "payload", "body bytes", "panel us", "bare nng us", "ratio");
+        std::printf("%8s %11s %10s %10s %10s %8s %13s\n", "payload", "body bytes", "panel us", "bare us", "JSON us",
+                    "p/bare", "p/(bare+JSON)");
 
         for (int size : payload_sizes) {
             Message payload = Message::array();
@@ -144,9 +155,13 @@ int main(int argc, char** argv) {
             const std::vector<std::uint8_t> body =
                 encode(make_envelope(MessageKind::command, std::string(wire::sub_ping), payload, "", destination));
 
-            auto panel_exchange = [&] {
-                pair.send(MessageKind::command, std::string(wire::sub_ping), payload, "", destination);
-                pair.receive();
+            auto panel_exchange = [&] { ping_once(pair, payload, control_data::ping_reply_limit); };
+            std::vector<std::uint8_t> encoded;
+            auto json_work = [&] {
+                Message envelope = make_envelope(MessageKind::command, std::string(wire::sub_ping), payload, "", destination);
+                encode_into(envelope, encoded);
+                Message answer = decode(reply.data(), reply.size());
+                if (answer.is_null()) std::abort();
             };
             auto bare_exchange = [&] {
                 nng_msg* out = nullptr;
@@ -161,9 +176,11 @@ int main(int argc, char** argv) {
             for (int i = 0; i < warmup_exchanges; ++i) {
                 panel_exchange();
                 bare_exchange();
+                json_work();
             }
             std::vector<double> panel_us;
             std::vector<double> bare_us;
+            std::vector<double> json_us;
             auto timed = [](auto& exchange, std::vector<double>& into) {
                 for (int i = 0; i < block; ++i) {
                     auto t0 = Clock::now();
@@ -174,10 +191,13 @@ int main(int argc, char** argv) {
             for (int done = 0; done < exchanges; done += block) {
                 timed(panel_exchange, panel_us);
                 timed(bare_exchange, bare_us);
+                timed(json_work, json_us);
             }
             double p = median(panel_us);
             double b = median(bare_us);
-            std::printf("%8d %12zu %12.1f %12.1f %8.2f\n", size, body.size(), p, b, p / b);
+            double j = median(json_us);
+            std::printf("%8d %11zu %10.1f %10.1f %10.1f %8.2f %13.2f\n", size, body.size(), p, b, j, p / b,
+                        p / (b + j));
             std::fflush(stdout);
         }
         nng_close(bare);

@@ -44,18 +44,20 @@ void ControlPanel::draw(Application& app) {
     ImGui::End();
 }
 
+void ping_once(Endpoint& pair, const Message& payload, std::chrono::milliseconds reply_limit) {
+    pair.send(MessageKind::command, std::string(wire::sub_ping), payload, "", std::string(wire::simulation_control));
+    pair.receive_within(reply_limit);
+}
+
 void run_ping_test(Application& app, int payload_size, std::chrono::milliseconds reply_limit) {
     Message payload = Message::array();
     for (int i = 0; i < payload_size; ++i) payload.push_back(0);
     std::cout << compact_text(payload) << std::endl;
 
-    const std::string sub_type(wire::sub_ping);
-    const std::string destination(wire::simulation_control);
     auto start = std::chrono::steady_clock::now();
     for (int done = 0; done < control_data::pings_per_test; ++done) {
-        app.hub.pair.send(MessageKind::command, sub_type, payload, "", destination);
         try {
-            app.hub.pair.receive_within(reply_limit);
+            ping_once(app.hub.pair, payload, reply_limit);
         } catch (const NngError& e) {
             std::cout << "ping test stopped after " << done << " of " << control_data::pings_per_test
                       << " exchanges: " << e.what() << std::endl;

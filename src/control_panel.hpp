@@ -42,3 +42,8 @@ public:
 // line saying how many exchanges completed and why, and returns at once.
 void run_ping_test(Application& app, int payload_size,
                    std::chrono::milliseconds reply_limit = control_data::ping_reply_limit);
+
+// One exchange of the ping benchmark: sends the "ping" command with payload to
+// the simulation control on pair and waits at most reply_limit for the reply,
+// which is decoded and dropped. A failed wait throws NngError.
+void ping_once(Endpoint& pair, const Message& payload, std::chrono::milliseconds reply_limit);

@@ -7,6 +7,7 @@
 #include <SDL.h>
 #include <SDL_opengl.h>
 
+#include "allocator_tuning.hpp"
 #include "frame.hpp"
 #include "frame_pacer.hpp"
 #include "imgui.h"
@@ -27,6 +28,8 @@ int display_refresh_hz(SDL_Window* window) {
 }  // namespace
 
 int main(int, char**) {
+    keep_freed_memory_for_reuse();
+
     // Setup.
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_GAMECONTROLLER) != 0) {
         std::printf("Error: %s\n", SDL_GetError());

@@ -25,10 +25,9 @@
 // wrong shape, an index or value out of range) changes nothing, publishes
 // nothing and is noted on standard error.
 //
-// Test modes. A dialler cannot see when the panel's listener has taken its
-// connection, and a bus drops what it sends before that; so both modes start
-// when the first message from the panel arrives, on either socket (a click of
-// "Step", a ping, a register write):
+// Test modes. A bus drops what it sends while no peer is attached; so both
+// modes start once the bus connection is up (and a moment more, for the
+// panel's end of it to attach):
 //   --malformed   publishes a batch of bodies the panel must survive (bytes
 //                 that are not UBJSON, trailing bytes, invalid UTF-8, values
 //                 that are no envelope or whose data has the wrong shape),
@@ -60,7 +59,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "allocator_tuning.hpp"
 #include "endpoint.hpp"
+#include "envelope_peek.hpp"
 #include "message.hpp"
 #include "processor.hpp"
 #include "wire_names.hpp"
@@ -215,7 +216,7 @@ public:
         if (!bus_.connect() || !pair_.connect()) return 1;
         note("dialling " + options_.bus_url + " (bus) and " + options_.pair_url + " (pair)");
 
-        std::thread pair_thread([this] { serve(pair_, [this](const Message& m) { on_pair(m); }, "pair"); });
+        std::thread pair_thread([this] { serve_pair(); });
         std::thread bus_thread([this] { serve(bus_, [this](const Message& m) { on_bus(m); }, "bus"); });
         // A bus drops what it publishes while no panel is attached: the
         // one-shot modes wait for it.
@@ -252,6 +253,50 @@ private:
         }
     }
 
+    // Pair bodies: a ping is answered from its header alone (its payload is
+    // never read, and decoding it would cost more than the exchange the
+    // panel times); everything else is decoded and handled by on_pair.
+    void serve_pair() {
+        while (!stop_requested) {
+            try {
+                pair_.receive_body_within(receive_poll, [this](const std::uint8_t* body, std::size_t length) {
+                    if (!options_.verbose && is_ping(body, length)) {
+                        answer_ping();
+                        return;
+                    }
+                    Message m;
+                    try {
+                        m = decode(body, length);
+                    } catch (const nlohmann::json::parse_error& e) {
+                        report_decode_failure(e);
+                        m = 0;
+                    }
+                    if (options_.verbose) trace("pair < " + printable(m));
+                    on_pair(m);
+                });
+            } catch (const NngError& e) {
+                if (e.code() != NNG_ETIMEDOUT) {
+                    note(std::string("receive on pair failed: ") + e.what());
+                    std::this_thread::sleep_for(failure_pause);
+                }
+            }
+        }
+    }
+
+    static bool is_ping(const std::uint8_t* body, std::size_t length) {
+        std::optional<EnvelopeHeader> header = peek_envelope(body, length);
+        return header && header->message_type == wire::type_command && header->message_sub_type == wire::sub_ping;
+    }
+
+    // The reply is the same every time: encoded once.
+    void answer_ping() {
+        try {
+            pair_.send_body(ping_reply_);
+        } catch (const NngError& e) {
+            note(std::string("ping reply not sent: ") + e.what());
+        }
+    }
+
     void on_pair(const Message& m) {
         const std::string* sub = string_member(m, wire::key_message_sub_type);
         const std::string* type = string_member(m, wire::key_message_type);
@@ -261,7 +306,8 @@ private:
         }
         if (*sub == wire::sub_ping) {
             // The reply goes out before anything else; its content is never read.
-            send_pair(wire::sub_ping, nullptr);
+            if (options_.verbose) send_pair(wire::sub_ping, nullptr);
+            else answer_ping();
             return;
         }
         const Message& data = data_of(m);
@@ -417,6 +463,8 @@ private:
     Options options_;
     Endpoint bus_;
     Endpoint pair_;
+    const std::vector<std::uint8_t> ping_reply_ = encode(make_envelope(
+        MessageKind::event, std::string(wire::sub_ping), nullptr, std::string(wire::simulation_control), ""));
     std::mutex machine_mutex_;  // guards machine_; held while its events are published
     Processor machine_;
     std::mutex console_mutex_;  // keeps the two threads' lines whole
@@ -425,6 +473,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    keep_freed_memory_for_reuse();
     Options options;
     if (std::string err = parse_options(argc, argv, options); !err.empty()) {
         std::cerr << "qz3-standin: " << err << "\nTry 'qz3-standin --help'." << std::endl;

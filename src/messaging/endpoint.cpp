@@ -136,14 +136,13 @@ bool Endpoint::connect() {
 
 void Endpoint::send(MessageKind message_kind, std::string sub_type, const Message& data, std::string origin,
                     std::string destination) {
-    Message pl = make_envelope(message_kind, std::move(sub_type), data, std::move(origin), std::move(destination));
-    std::vector<std::uint8_t> pl_v = encode(pl);
-    MsgPtr msg = message_with_body(pl_v);
+    encode_envelope_into(message_kind, sub_type, data, origin, destination, send_buffer);
+    MsgPtr msg = message_with_body(send_buffer);
     if (nng_sendmsg(socket, msg.get(), 0) == 0) {
         msg.release();  // nng owns it now
         return;
     }
-    report_send_failure(pl);
+    report_send_failure(make_envelope(message_kind, std::move(sub_type), data, std::move(origin), std::move(destination)));
 }
 
 void Endpoint::send_body(const std::vector<std::uint8_t>& body) {
@@ -168,14 +167,24 @@ Message Endpoint::receive() {
     return decode_and_free(msg);
 }
 
-Message Endpoint::receive_within(std::chrono::milliseconds limit) {
+nng_msg* Endpoint::receive_message_within(std::chrono::milliseconds limit) {
     check(nng_socket_set_ms(socket, NNG_OPT_RECVTIMEO, static_cast<nng_duration>(limit.count())),
           "nng_socket_set_ms");
     nng_msg* msg = nullptr;
     int rv = nng_recvmsg(socket, &msg, 0);
     nng_socket_set_ms(socket, NNG_OPT_RECVTIMEO, NNG_DURATION_INFINITE);
     check(rv, "nng_recvmsg");
-    return decode_and_free(msg);
+    return msg;
+}
+
+Message Endpoint::receive_within(std::chrono::milliseconds limit) {
+    return decode_and_free(receive_message_within(limit));
+}
+
+void Endpoint::receive_body_within(std::chrono::milliseconds limit,
+                                   const std::function<void(const std::uint8_t*, std::size_t)>& use) {
+    MsgPtr msg(receive_message_within(limit));
+    use(static_cast<const std::uint8_t*>(nng_msg_body(msg.get())), nng_msg_len(msg.get()));
 }
 
 std::list<Message> Endpoint::take_if(std::function<bool(Message&)> predicate) {
@@ -226,11 +235,10 @@ void Endpoint::on_receive() {
     } else {
         MsgPtr msg(nng_aio_get_msg(aio));
         nng_aio_set_msg(aio, nullptr);
-        auto* body = static_cast<const std::uint8_t*>(nng_msg_body(msg.get()));
-        std::vector<std::uint8_t> msg_v(body, body + nng_msg_len(msg.get()));
-        msg.reset();
         try {
-            Message data = decode(msg_v.data(), msg_v.size());
+            // Decoded where nng left it; the message is freed right after.
+            Message data = decode(static_cast<const std::uint8_t*>(nng_msg_body(msg.get())), nng_msg_len(msg.get()));
+            msg.reset();
             std::lock_guard<std::mutex> lock(inbox_mutex);
             inbox.push_back(std::move(data));
         } catch (const nlohmann::json::exception& e) {

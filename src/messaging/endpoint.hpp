@@ -75,8 +75,8 @@ public:
     // peer started before the panel, or outliving it, finds it again.
     bool connect();
 
-    // Builds the envelope, encodes it and sends it. A failure is reported on
-    // standard output and the envelope is lost.
+    // Encodes the envelope (without copying data into one) and sends it. A
+    // failure is reported on standard output and the envelope is lost.
     void send(MessageKind kind, std::string sub_type, const Message& data, std::string origin,
               std::string destination);
 
@@ -89,6 +89,11 @@ public:
     Message receive();
     // The same, waiting at most limit; a timeout throws NngError (NNG_ETIMEDOUT).
     Message receive_within(std::chrono::milliseconds limit);
+    // Waits at most limit for the next message and hands its body, as it
+    // arrived, to use(body, length) before freeing it; errors and the timeout
+    // are thrown as NngError.
+    void receive_body_within(std::chrono::milliseconds limit,
+                             const std::function<void(const std::uint8_t*, std::size_t)>& use);
 
     // Moves the inbox envelopes for which predicate holds, in arrival order,
     // into the result; the rest stay. The predicate runs under inbox_mutex
@@ -123,6 +128,7 @@ private:
     bool is_open() const { return nng_socket_id(socket) > 0; }
     void close_socket();
     Message decode_and_free(nng_msg* msg);
+    nng_msg* receive_message_within(std::chrono::milliseconds limit);
 
     nng_socket socket = NNG_SOCKET_INITIALIZER;
     nng_aio* aio = nullptr;
@@ -133,6 +139,8 @@ private:
     // any more, so the pump stops starting them.
     std::atomic<bool> socket_closed{false};
     std::list<Message> inbox;
+    // The encoded envelope of the last send, kept for its capacity (owner thread).
+    std::vector<std::uint8_t> send_buffer;
     std::mutex pump_mutex;
     std::condition_variable pump_wake;
     std::thread pump_thread;

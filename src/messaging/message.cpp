@@ -19,6 +19,27 @@ std::vector<std::uint8_t> encode(const Message& message) {
     return Message::to_ubjson(message, /*use_size=*/false, /*use_type=*/false);
 }
 
+void encode_into(const Message& message, std::vector<std::uint8_t>& out) {
+    out.clear();
+    Message::to_ubjson(message, out, /*use_size=*/false, /*use_type=*/false);
+}
+
+void encode_envelope_into(MessageKind kind, std::string sub_type, const Message& data, std::string origin,
+                          std::string destination, std::vector<std::uint8_t>& out) {
+    // The envelope with null data: '{', then its members in key order, each
+    // its key and its value's own encoding, then '}'. "data" sorts first, so
+    // its null is the byte right after the opening '{' and the "data" key;
+    // the data's own encoding takes its place.
+    std::vector<std::uint8_t> shell =
+        encode(make_envelope(kind, std::move(sub_type), nullptr, std::move(origin), std::move(destination)));
+    constexpr std::uint8_t data_key[] = {'{', 'i', 4, 'd', 'a', 't', 'a'};
+    constexpr std::size_t null_at = sizeof data_key;
+    out.clear();
+    out.insert(out.end(), shell.begin(), shell.begin() + null_at);
+    Message::to_ubjson(data, out, /*use_size=*/false, /*use_type=*/false);
+    out.insert(out.end(), shell.begin() + null_at + 1, shell.end());
+}
+
 namespace {
 
 // The library's own DOM builder behind a gate that counts nesting, declared

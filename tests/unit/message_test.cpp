@@ -117,6 +117,22 @@ TEST(Envelope, TenThousandZeroPingTakesTwoBytesPerZero) {
     EXPECT_EQ(encode(ping).size(), encode(zero_ping).size() + 2u * 10000u);
 }
 
+// Endpoint::send encodes the envelope without building it: the bytes must be
+// those of the built one, whatever the data and however long the strings.
+TEST(Envelope, EncodingWithoutBuildingGivesTheSameBytes) {
+    Message payload = Message::array();
+    for (int i = 0; i < 300; ++i) payload.push_back(i * 1000 - 7);
+    const Message datas[] = {nullptr, Message::array(), payload, {{"start", 0}, {"values", {1, 2}}}, "text", 3.5, true};
+    const std::string long_name(300, 'x');
+    Bytes out{1, 2, 3};  // replaced, not appended to
+    for (const Message& data : datas) {
+        for (MessageKind kind : {MessageKind::event, MessageKind::command}) {
+            encode_envelope_into(kind, "write", data, long_name, "QZ3_MK.register_file", out);
+            EXPECT_EQ(out, encode(make_envelope(kind, "write", data, long_name, "QZ3_MK.register_file"))) << data.dump();
+        }
+    }
+}
+
 TEST(Decode, RefusesATrailingByteAndAnEmptyBody) {
     Bytes body = encode(step_command());
     body.push_back('Z');

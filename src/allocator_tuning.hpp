@@ -1,0 +1,16 @@
+#pragma once
+// Keeps memory the process freed for its next allocations.
+//
+// A ping with 10000 values decodes into a JSON array of about 160 kB and the
+// panel builds and frees values of that size a thousand times in a row. By
+// default glibc serves such blocks with mmap and gives them back on free, so
+// every one costs a fresh set of page faults, which on a virtual machine is
+// more than the JSON work itself (measured: building the 10000-zero envelope
+// 1.2 ms instead of 0.15 ms, decoding it 1.5 ms instead of 0.25 ms).
+
+// Raises glibc's mmap and trim thresholds to mmap_threshold_bytes, so blocks
+// below it come from the heap and at most that much free heap is kept.
+// Call once, first thing in main, before any thread starts.
+void keep_freed_memory_for_reuse();
+
+inline constexpr int mmap_threshold_bytes = 4 << 20;
