@@ -31,7 +31,7 @@ Panel::Panel(std::string bus_address, std::string pair_address)
       pair_address_(std::move(pair_address)) {}
 
 void Panel::dispatch(const Message& message) {
-    std::cout << message.dump(-1, ' ', false, Message::error_handler_t::replace) << '\n' << std::flush;
+    std::cout << message.dump(-1, ' ', false, Message::error_handler_t::replace) << '\n';
 
     if (!message.is_object()) return;
     const auto origin = message.find(wire::key_origin);
@@ -54,7 +54,10 @@ void Panel::frame(bool& done) {
         first_frame_ = false;
     }
 
+    // One flush for the frame's messages, not one write per message: a fast
+    // stream would otherwise cost a system call per event.
     for (const Message& message : app.hub.bus.take_if(accept_all)) dispatch(message);
+    std::cout.flush();
 
     draw_main_menu_bar(done);
     control.draw(app);

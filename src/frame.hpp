@@ -44,7 +44,8 @@ public:
     void frame(bool& done);
 
     // Prints one received message as one line of compact JSON (invalid UTF-8
-    // shown as U+FFFD) and hands it to the view its "origin" names. A message
+    // shown as U+FFFD; frame flushes the lines once it has dispatched them
+    // all) and hands it to the view its "origin" names. A message
     // a view cannot apply is reported on standard error; the next goes on.
     void dispatch(const Message& message);
 

@@ -121,6 +121,7 @@ bool Endpoint::connect() {
     // Limits before the socket meets a peer.
     if (rv == 0) rv = nng_socket_set_size(socket, NNG_OPT_RECVMAXSZ, max_body_bytes);
     if (rv == 0 && is_bus(kind)) rv = nng_socket_set_int(socket, NNG_OPT_RECVBUF, bus_receive_buffer);
+    if (rv == 0 && is_bus(kind)) rv = nng_socket_set_int(socket, NNG_OPT_SENDBUF, bus_send_buffer);
     if (rv == 0 && !is_bus(kind))
         rv = nng_socket_set_ms(socket, NNG_OPT_SENDTIMEO, static_cast<nng_duration>(pair_send_limit.count()));
     if (rv == 0) {

@@ -51,6 +51,12 @@ public:
     // Messages nng keeps reading ahead on a bus socket while the pump and the
     // main thread catch up (nng's largest receive buffer).
     static constexpr int bus_receive_buffer = 8192;
+    // Messages a bus send may leave queued for nng's sending threads. With
+    // nng's default, every send waits for one of those threads to take the
+    // message, which holds a publisher to about 20000 messages a second on a
+    // small machine; queued, a send returns at once. A bus still drops what a
+    // slow peer's own queue cannot take.
+    static constexpr int bus_send_buffer = 8192;
     // Longest a send on a pair socket waits for a peer to take it, so that a
     // command with no simulator connected does not freeze the panel.
     static constexpr std::chrono::milliseconds pair_send_limit{1000};
