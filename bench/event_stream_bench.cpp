@@ -13,17 +13,20 @@
 // starts the next receive, and does nothing else.
 //
 // For each side: qz3-standin --flood N at rising --rate values, then at full
-// speed. Printed per run: events received of N, the rate they arrived at
-// (from the first to the last), and whether any were lost. The highest paced
-// rate with no loss and the full-speed rate are summed up for both sides with
-// the ratio panel / bare.
+// speed, in rounds. Printed per run: events received of N, the rate they
+// arrived at (from the first to the last), and how many were lost. Then, per
+// rate, the median arrival rates with the ratio panel / bare, and the losses
+// of every round; the highest paced rate at which no round lost an event; the
+// full-speed medians and their ratio. "cpu us" is the processor time this
+// process spent per event received, all its threads together (the side not
+// being measured sits idle meanwhile).
 //
 // Each side is pinned to a processor of its own: the receivers (this process)
 // to processor 0, the stand-in to processor 1, as a simulator runs beside the
 // panel. (On one shared core the stand-in's own sending, through nng's
 // threads, tops out below 20000 events a second on these machines.)
 //
-//   build/bench/event_stream_bench [EVENTS]     (default 200000)
+//   build/bench/event_stream_bench [EVENTS [ROUNDS]]     (default 200000, 3)
 
 #include <algorithm>
 #include <atomic>
@@ -32,6 +35,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,6 +48,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,6 +67,7 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr int default_events = 200000;
+constexpr int default_rounds = 3;
 constexpr int paced_rates[] = {20000, 40000, 60000, 80000, 100000, 150000};
 constexpr int receiver_cpu = 0;
 constexpr int sender_cpu = 1;
@@ -135,7 +141,16 @@ void stop(pid_t pid) {
 
 bool flood_done(const std::string& err_path) { return read_file(err_path).find("flood: published") != std::string::npos; }
 
+// Processor time this process has used so far, all threads.
+double cpu_seconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 struct Run {
+    double cpu_us_per_event = 0;  // this process's processor time per event received
     long received = 0;
     long lost = 0;          // events never seen (counted from the gaps, or from the total)
     double rate = 0;        // events per second from the first to the last arrival
@@ -149,9 +164,9 @@ struct Arrivals {
 };
 
 void print_run(const char* side, int rate, int events, const Run& r) {
-    std::fprintf(report, "%-6s %10s %10ld of %-8d %12.0f %8ld%s\n", side,
+    std::fprintf(report, "%-6s %10s %10ld of %-8d %12.0f %8ld %10.1f\n", side,
                  rate > 0 ? std::to_string(rate).c_str() : "full", r.received, events, r.rate, r.lost,
-                 r.lost == 0 ? "" : "  (lost)");
+                 r.cpu_us_per_event);
     std::fflush(report);
 }
 
@@ -205,6 +220,7 @@ struct BareReceiver {
 Run bare_run(BareReceiver& bare, const std::string& bus_url, const std::string& pair_url, int events, int rate,
              const std::string& err_path) {
     bare.reset();
+    double cpu0 = cpu_seconds();
     pid_t standin = start_flood(bus_url, pair_url, events, rate, err_path);
     auto deadline = Clock::now() + run_limit;
     long seen = -1;
@@ -220,8 +236,10 @@ Run bare_run(BareReceiver& bare, const std::string& bus_url, const std::string& 
         if (flood_done(err_path) && Clock::now() - last_change > quiet_end) break;
     }
     stop(standin);
+    double cpu = cpu_seconds() - cpu0;
     Arrivals a = bare.arrivals();
     Run r;
+    r.cpu_us_per_event = a.count > 0 ? cpu * 1e6 / static_cast<double>(a.count) : 0;
     r.received = a.count;
     r.lost = events - a.count;
     double seconds = std::chrono::duration<double>(a.last - a.first).count();
@@ -297,6 +315,7 @@ Run panel_run(HeadlessPanel& panel, const std::string& bus_url, const std::strin
               const std::string& pair_dummy, int events, int rate, const std::string& err_path) {
     std::fflush(stdout);
     off_t offset = file_size(out_path);
+    double cpu0 = cpu_seconds();
     pid_t standin = start_flood(bus_url, pair_dummy, events, rate, err_path);
     auto deadline = Clock::now() + run_limit;
     off_t seen = -1;
@@ -316,9 +335,11 @@ Run panel_run(HeadlessPanel& panel, const std::string& bus_url, const std::strin
         if (flood_done(err_path) && Clock::now() - last_change > quiet_end) break;
     }
     stop(standin);
+    double cpu = cpu_seconds() - cpu0;
     Printed p = read_printed(out_path, offset);
     Run r;
     r.received = p.count;
+    r.cpu_us_per_event = p.count > 0 ? cpu * 1e6 / static_cast<double>(p.count) : 0;
     r.lost = p.lost + (events - p.count - p.lost);  // gaps, and whatever never came at the end
     double seconds = first ? std::chrono::duration<double>(last - *first).count() : 0;
     r.rate = seconds > 0 ? static_cast<double>(p.count) / seconds : 0;
@@ -331,6 +352,8 @@ int main(int argc, char** argv) {
     keep_freed_memory_for_reuse();
     int events = argc > 1 ? std::atoi(argv[1]) : default_events;
     if (events < 1000) events = 1000;
+    int rounds = argc > 2 ? std::atoi(argv[2]) : default_rounds;
+    if (rounds < 1) rounds = 1;
 
     cpu_set_t cpus;
     CPU_ZERO(&cpus);
@@ -350,48 +373,76 @@ int main(int argc, char** argv) {
     dup2(out_fd, STDOUT_FILENO);
     close(out_fd);
 
-    std::fprintf(report, "event stream of %d \"write\" events, %s\n", events,
-                 pinned ? "receivers pinned to processor 0, the stand-in to processor 1" : "NOT pinned (sched_setaffinity failed)");
-    std::fprintf(report, "%-6s %10s %22s %12s %8s\n", "side", "rate/s", "received", "arrived/s", "lost");
+    std::fprintf(report, "event stream of %d \"write\" events, %d rounds, %s\n", events, rounds,
+                 pinned ? "receivers pinned to processor 0, the stand-in to processor 1"
+                        : "NOT pinned (sched_setaffinity failed)");
+    std::fprintf(report, "%-6s %10s %22s %12s %8s %10s\n", "side", "rate/s", "received", "arrived/s", "lost",
+                 "cpu us/ev");
 
     const std::string nowhere = url_of(free_port());  // the stand-in's pair dial; nobody listens
-    Run bare_best_paced, bare_full;
-    int bare_best_rate = 0;
-    {
-        const std::string bare_url = url_of(free_port());
-        BareReceiver bare(bare_url);
-        for (int rate : paced_rates) {
-            Run r = bare_run(bare, bare_url, nowhere, events, rate, err_path);
-            print_run("bare", rate, events, r);
-            if (r.lost != 0) break;
-            bare_best_rate = rate;
-            bare_best_paced = r;
+    const std::string bare_url = url_of(free_port());
+    const std::string panel_bus = url_of(free_port());
+    BareReceiver bare(bare_url);
+    HeadlessPanel panel(panel_bus, url_of(free_port()));
+    panel.frame();  // the first frame starts the hub: the panel listens from here on
+
+    std::vector<int> rates(std::begin(paced_rates), std::end(paced_rates));
+    rates.push_back(0);  // full speed
+    std::map<int, std::vector<Run>> bare_runs, panel_runs;
+    // Rounds, and within a round the two sides one after the other at each
+    // rate, so that a slow spell of the machine falls on both.
+    for (int round = 0; round < rounds; ++round) {
+        for (int rate : rates) {
+            Run b = bare_run(bare, bare_url, nowhere, events, rate, err_path);
+            print_run("bare", rate, events, b);
+            bare_runs[rate].push_back(b);
+            Run p = panel_run(panel, panel_bus, out_path, nowhere, events, rate, err_path);
+            print_run("panel", rate, events, p);
+            panel_runs[rate].push_back(p);
         }
-        bare_full = bare_run(bare, bare_url, nowhere, events, 0, err_path);
-        print_run("bare", 0, events, bare_full);
     }
 
-    Run panel_full;
-    int panel_best_rate = 0;
-    {
-        const std::string panel_bus = url_of(free_port());
-        HeadlessPanel panel(panel_bus, url_of(free_port()));
-        panel.frame();  // the first frame starts the hub: both ports listen from here on
+    auto median_rate = [](std::vector<Run> runs) {
+        std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.rate < b.rate; });
+        return runs[runs.size() / 2].rate;
+    };
+    auto median_cpu = [](std::vector<Run> runs) {
+        std::sort(runs.begin(), runs.end(),
+                  [](const Run& a, const Run& b) { return a.cpu_us_per_event < b.cpu_us_per_event; });
+        return runs[runs.size() / 2].cpu_us_per_event;
+    };
+    auto losses = [](const std::vector<Run>& runs) {
+        std::string text;
+        for (const Run& r : runs) text += (text.empty() ? "" : "/") + std::to_string(r.lost);
+        return text;
+    };
+    auto highest_whole = [&](std::map<int, std::vector<Run>>& runs) {
+        int best = 0;
         for (int rate : paced_rates) {
-            Run r = panel_run(panel, panel_bus, out_path, nowhere, events, rate, err_path);
-            print_run("panel", rate, events, r);
-            if (r.lost != 0) break;
-            panel_best_rate = rate;
+            for (const Run& r : runs[rate])
+                if (r.lost != 0) return best;
+            best = rate;
         }
-        panel_full = panel_run(panel, panel_bus, out_path, nowhere, events, 0, err_path);
-        print_run("panel", 0, events, panel_full);
-    }
+        return best;
+    };
 
-    std::fprintf(report, "\nhighest paced rate with no loss: panel %d/s, bare %d/s (of %d to %d tried)\n",
-                 panel_best_rate, bare_best_rate, paced_rates[0], paced_rates[std::size(paced_rates) - 1]);
-    std::fprintf(report, "full speed: panel %.0f/s (%ld received), bare %.0f/s (%ld received), ratio %.2f\n",
-                 panel_full.rate, panel_full.received, bare_full.rate, bare_full.received,
-                 bare_full.rate > 0 ? panel_full.rate / bare_full.rate : 0.0);
+    std::fprintf(report, "\nmedians over %d rounds; lost per round\n", rounds);
+    std::fprintf(report, "%8s | %10s %16s %7s | %10s %16s %7s | %7s\n", "rate/s", "bare ev/s", "bare lost",
+                 "cpu us", "panel ev/s", "panel lost", "cpu us", "p/bare");
+    for (int rate : rates) {
+        double b = median_rate(bare_runs[rate]);
+        double p = median_rate(panel_runs[rate]);
+        std::fprintf(report, "%8s | %10.0f %16s %7.1f | %10.0f %16s %7.1f | %7.2f\n",
+                     rate > 0 ? std::to_string(rate).c_str() : "full", b, losses(bare_runs[rate]).c_str(),
+                     median_cpu(bare_runs[rate]), p, losses(panel_runs[rate]).c_str(), median_cpu(panel_runs[rate]),
+                     b > 0 ? p / b : 0.0);
+    }
+    double bare_full = median_rate(bare_runs[0]);
+    double panel_full = median_rate(panel_runs[0]);
+    std::fprintf(report, "\nhighest paced rate with no loss in any round: panel %d/s, bare %d/s\n",
+                 highest_whole(panel_runs), highest_whole(bare_runs));
+    std::fprintf(report, "full speed: panel %.0f/s, bare %.0f/s, ratio %.2f\n", panel_full, bare_full,
+                 bare_full > 0 ? panel_full / bare_full : 0.0);
     std::fflush(report);
     std::remove(out_path.c_str());
     std::remove(err_path.c_str());

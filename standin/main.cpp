@@ -36,7 +36,10 @@
 //   --flood N     publishes N "write" events from QZ3_MK.data_memory; event i
 //                 (0 to N-1) carries address i % 256 and value (i / 256) % 256,
 //                 so a receiver recovers i mod 65536 as value * 256 + address
-//                 and sees a loss as a gap. --rate paces them.
+//                 and sees a loss as a gap. --rate paces them; after a
+//                 hold-up the flood catches up, yielding the processor every
+//                 few events, as a long burst would overflow nng's small
+//                 per-peer send queue and the bus would drop the excess.
 //
 // Threads: the main thread dials, runs the test modes and waits for SIGINT or
 // SIGTERM; one thread serves pair and one serves bus. The Processor is shared
@@ -44,6 +47,7 @@
 // applied and its events are published, so that events leave in the order
 // of the changes.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -72,6 +76,8 @@ namespace {
 constexpr std::chrono::milliseconds receive_poll{100};
 // Pause after the first peer attaches, before a one-shot mode publishes.
 constexpr std::chrono::milliseconds settle_time{50};
+// Events a paced flood that fell behind sends in a row before it yields.
+constexpr long long catch_up_burst = 8;
 // Pause after a receive that failed other than by timing out.
 constexpr std::chrono::milliseconds failure_pause{100};
 
@@ -435,9 +441,19 @@ private:
     void flood() {
         auto start = std::chrono::steady_clock::now();
         long long sent = 0;
+        long long unpaused = 0;  // sends in a row without a sleep
         for (; sent < options_.flood && !stop_requested; ++sent) {
             if (options_.rate > 0) {
-                std::this_thread::sleep_until(start + std::chrono::nanoseconds(sent * 1'000'000'000LL / options_.rate));
+                auto scheduled = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                             std::chrono::nanoseconds(sent * 1'000'000'000LL / options_.rate));
+                if (std::chrono::steady_clock::now() < scheduled) {
+                    std::this_thread::sleep_until(scheduled);
+                    unpaused = 0;
+                } else if (++unpaused % catch_up_burst == 0) {
+                    // Behind: catching up, but letting nng's sending threads
+                    // take the queue before it overflows.
+                    std::this_thread::yield();
+                }
             }
             int address = static_cast<int>(sent % 256);
             int value = static_cast<int>((sent / 256) % 256);

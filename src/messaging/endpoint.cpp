@@ -246,6 +246,14 @@ void Endpoint::on_receive() {
             report_decode_failure(e);
         }
     }
+    if (rv == 0 && !stop_requested) {
+        // The next receive, started here as the very last step: its own
+        // completion may run at once on another thread, and nothing of this
+        // one is touched after the call. Once the destructor has stopped the
+        // aio, the start fails quietly and no completion follows.
+        nng_recv_aio(socket, aio);
+        return;
+    }
     // The last step: the pump may start the next receive from here on.
     {
         std::lock_guard<std::mutex> lock(pump_mutex);
