@@ -12,6 +12,7 @@
 #include "imgui.h"
 #include "imgui_impl_opengl2.h"
 #include "imgui_impl_sdl.h"
+#include "redraw_check.hpp"
 
 namespace {
 
@@ -68,6 +69,7 @@ int main(int, char**) {
     ImGui_ImplOpenGL2_Init();
 
     const ImVec4 clear_color(0.45f, 0.55f, 0.60f, 1.00f);
+    RedrawCheck redraw;
     bool done = false;
 
     // Main loop.
@@ -76,6 +78,7 @@ int main(int, char**) {
         while (SDL_PollEvent(&event)) {
             ImGui_ImplSDL2_ProcessEvent(&event);
             if (event.type == SDL_QUIT) done = true;
+            if (event.type == SDL_WINDOWEVENT) redraw.invalidate();
         }
 
         ImGui_ImplOpenGL2_NewFrame();
@@ -85,11 +88,15 @@ int main(int, char**) {
         run_frame(done);
 
         ImGui::Render();
-        glViewport(0, 0, static_cast<int>(io.DisplaySize.x), static_cast<int>(io.DisplaySize.y));
-        glClearColor(clear_color.x, clear_color.y, clear_color.z, clear_color.w);
-        glClear(GL_COLOR_BUFFER_BIT);
-        ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
-        SDL_GL_SwapWindow(window);
+        // A frame that looks like the last one drawn is not drawn again: the
+        // window still shows it (see redraw_check.hpp).
+        if (redraw.needed(*ImGui::GetDrawData())) {
+            glViewport(0, 0, static_cast<int>(io.DisplaySize.x), static_cast<int>(io.DisplaySize.y));
+            glClearColor(clear_color.x, clear_color.y, clear_color.z, clear_color.w);
+            glClear(GL_COLOR_BUFFER_BIT);
+            ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
+            SDL_GL_SwapWindow(window);
+        }
         pacer.wait_for_next_frame();
     }
 
