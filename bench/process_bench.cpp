@@ -12,13 +12,19 @@
 // --vedrik measures another build of the panel (an older commit, say) against
 // the same baseline.
 //
-// The subjects, their X server and the stand-in run pinned to one processor
-// (the bench sets its own affinity to it around each spawn, and a child
-// inherits it): they share one core as they would on a loaded machine, and
-// the figures do not depend on where the scheduler puts them. The bench's own
-// polling runs on another processor when there is one, so that it takes none
-// of the subject's time. The panel listens on its fixed ports 31337 and 31338,
-// which the end-to-end tests and other runs of the panel use too: the bench
+// Xvfb runs pinned to one processor (the bench sets its own affinity around
+// each spawn, and a child inherits it). The starts are timed with the subject
+// pinned there too: it shares one core with its X server as on a loaded
+// machine, and the times do not depend on where the scheduler puts it. The
+// idle and memory runs leave the subject and the stand-in free on every
+// processor, as a user runs them: Mesa's llvmpipe starts one rasterizer
+// thread per processor it may use, and none at all when it may use only one,
+// so a pinned panel would hide the threads the idle goal is about. The
+// bench's own polling runs on another processor when there is one, so that it
+// takes none of the subject's time.
+//
+// The panel listens on its fixed ports 31337 and 31338, which the end-to-end
+// tests and other runs of the panel use too: the bench
 // moves itself into a network namespace of its own first (when it may, as
 // root), so that they neither collide with its subjects nor hear them; where
 // it may not, it stops when the ports are taken.
@@ -107,18 +113,29 @@ double median(std::vector<double> values) {
 
 int subject_cpu = 0;  // the subjects, Xvfb, the stand-in
 int probe_cpu = 0;    // the bench's polling
+cpu_set_t all_cpus;   // the processors this process may use
+
+// Where a child runs: on subject_cpu alone, or on any processor as it would
+// for a user.
+enum class Placement { pinned, free };
+
+void set_affinity(const cpu_set_t& set) {
+    if (sched_setaffinity(0, sizeof set, &set) != 0) std::perror("sched_setaffinity");
+}
 
 void pin_to(int cpu) {
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
-    if (sched_setaffinity(0, sizeof set, &set) != 0) std::perror("sched_setaffinity");
+    set_affinity(set);
 }
 
-// Builds a child (or anything that forks one) on the subjects' processor.
+// Builds a child (or anything that forks one) with the placement's affinity,
+// which the child inherits; the bench goes back to its own processor.
 template <class Make>
-auto on_subject_cpu(Make make) {
-    pin_to(subject_cpu);
+auto placed(Placement placement, Make make) {
+    if (placement == Placement::pinned) pin_to(subject_cpu);
+    else set_affinity(all_cpus);
     auto made = make();
     pin_to(probe_cpu);
     return made;
@@ -127,9 +144,9 @@ auto on_subject_cpu(Make make) {
 // Picks the processor this process runs on for the subjects and another one
 // it may use for itself.
 void choose_processors() {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    sched_getaffinity(0, sizeof allowed, &allowed);
+    CPU_ZERO(&all_cpus);
+    sched_getaffinity(0, sizeof all_cpus, &all_cpus);
+    const cpu_set_t& allowed = all_cpus;
     int current = sched_getcpu();
     subject_cpu = current >= 0 && CPU_ISSET(current, &allowed) ? current : 0;
     probe_cpu = subject_cpu;
@@ -140,8 +157,8 @@ void choose_processors() {
         }
     }
     pin_to(probe_cpu);
-    std::printf("subjects, Xvfb and the stand-in pinned to processor %d; the bench's polling on %d\n", subject_cpu,
-                probe_cpu);
+    std::printf("Xvfb, and the subjects while they start, pinned to processor %d; the bench's polling on %d\n",
+                subject_cpu, probe_cpu);
 }
 
 // --- the network --------------------------------------------------------
@@ -328,17 +345,20 @@ struct Running {
     std::string stdout_path() const { return dir.file("stdout.txt"); }
 };
 
-std::unique_ptr<Running> spawn(const Subject& subject, XSession& x) {
+std::unique_ptr<Running> spawn(const Subject& subject, XSession& x, Placement placement) {
     if (listening(bus_port) || listening(pair_port)) {
         throw std::runtime_error("another process listens on port 31337 or 31338");
     }
     auto run = std::make_unique<Running>();
     std::filesystem::copy_file(PANEL_INI, run->dir.file("imgui.ini"));
-    pin_to(subject_cpu);
-    run->spawned = Clock::now();
-    run->process = std::make_unique<ChildProcess>(ChildProcess::Options{
-        {subject.binary}, {{"DISPLAY", x.display()}}, run->dir.path(), run->stdout_path(), run->dir.file("stderr.txt")});
-    pin_to(probe_cpu);
+    run->process = placed(placement, [&] {
+        run->spawned = Clock::now();
+        return std::make_unique<ChildProcess>(ChildProcess::Options{{subject.binary},
+                                                                    {{"DISPLAY", x.display()}},
+                                                                    run->dir.path(),
+                                                                    run->stdout_path(),
+                                                                    run->dir.file("stderr.txt")});
+    });
     return run;
 }
 
@@ -390,10 +410,11 @@ StartTimes watch_start(Running& run, const Subject& subject, XProbe& probe, bool
     return t;
 }
 
-std::unique_ptr<ChildProcess> start_standin(const std::string& dir, std::vector<std::string> extra = {}) {
+std::unique_ptr<ChildProcess> start_standin(const std::string& dir, Placement placement,
+                                            std::vector<std::string> extra = {}) {
     std::vector<std::string> argv{STANDIN_BINARY, "--quiet"};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    auto standin = on_subject_cpu([&] { return std::make_unique<ChildProcess>(ChildProcess::Options{argv, {}, dir, "", ""}); });
+    auto standin = placed(placement, [&] { return std::make_unique<ChildProcess>(ChildProcess::Options{argv, {}, dir, "", ""}); });
     if (!wait_until([] { return established(bus_port) && established(pair_port); }, 10s)) {
         throw std::runtime_error("the stand-in did not connect");
     }
@@ -411,10 +432,10 @@ IdleFigures measure_idle(const Subject& subject, bool with_standin, XSession& x,
     std::vector<double> process, others;
     const double ticks_per_second = static_cast<double>(sysconf(_SC_CLK_TCK));
     for (int round = 0; round < o.rounds; ++round) {
-        auto run = spawn(subject, x);
+        auto run = spawn(subject, x, Placement::free);
         watch_start(*run, subject, probe, false);
         std::unique_ptr<ChildProcess> standin;
-        if (with_standin) standin = start_standin(run->dir.path());
+        if (with_standin) standin = start_standin(run->dir.path(), Placement::free);
         std::this_thread::sleep_for(settle_time);
         CpuSample a = sample_cpu(run->pid());
         std::this_thread::sleep_for(std::chrono::duration<double>(o.window_seconds));
@@ -442,7 +463,7 @@ std::vector<StartFigures> measure_starts(const std::vector<Subject>& subjects, c
     std::vector<std::vector<double>> listen_ms(subjects.size()), frame_ms(subjects.size()), cpu_ms(subjects.size());
     for (int round = 0; round < o.starts; ++round) {
         for (std::size_t k = 0; k < subjects.size(); ++k) {
-            auto run = spawn(subjects[k], x);
+            auto run = spawn(subjects[k], x, Placement::pinned);
             StartTimes t = watch_start(*run, subjects[k], probe, listens[k]);
             if (listens[k]) listen_ms[k].push_back(t.listening_ms);
             frame_ms[k].push_back(t.first_frame_ms);
@@ -467,7 +488,7 @@ struct Memory {
 Memory memory_of(pid_t pid) { return {status_kb(pid, "VmHWM:"), status_kb(pid, "VmRSS:")}; }
 
 Memory memory_after_start(const Subject& subject, XSession& x, XProbe& probe) {
-    auto run = spawn(subject, x);
+    auto run = spawn(subject, x, Placement::free);
     watch_start(*run, subject, probe, false);
     std::this_thread::sleep_for(settle_time);
     Memory m = memory_of(run->pid());
@@ -486,7 +507,7 @@ struct MemoryRun {
 
 MemoryRun measure_memory(const Subject& panel, XSession& x, XProbe& probe, const Options& o) {
     MemoryRun m;
-    auto run = spawn(panel, x);
+    auto run = spawn(panel, x, Placement::free);
     watch_start(*run, panel, probe, false);
     std::this_thread::sleep_for(settle_time);
     m.start = memory_of(run->pid());
@@ -497,7 +518,7 @@ MemoryRun measure_memory(const Subject& panel, XSession& x, XProbe& probe, const
     std::vector<std::string> extra{"--flood", std::to_string(o.flood)};
     if (o.rate > 0) extra.insert(extra.end(), {"--rate", std::to_string(o.rate)});
     auto stream_start = Clock::now();
-    auto standin = start_standin(run->dir.path(), extra);
+    auto standin = start_standin(run->dir.path(), Placement::free, extra);
     long long seen = 0;
     auto last_growth = Clock::now();
     while (seen < o.flood && Clock::now() - last_growth < 5s) {
@@ -646,7 +667,7 @@ int run(int argc, char** argv) {
         std::printf("in the machine's network namespace: ports 31337 and 31338 must stay free during the run\n");
     }
     choose_processors();
-    auto session = on_subject_cpu([] { return std::make_unique<XSession>(); });
+    auto session = placed(Placement::pinned, [] { return std::make_unique<XSession>(); });
     XProbe probe(session->display());
     Bench b{o, *session, probe, {"empty_panel", EMPTY_PANEL_BINARY, "Empty panel"}, {"vedrik", o.vedrik, "Vedrik"}};
     std::printf("vedrik: %s\n\n", o.vedrik.c_str());
