@@ -3,6 +3,7 @@
 // Dear ImGui, runs the frame loop on the main thread and tears it all down.
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -28,6 +29,13 @@ int display_refresh_hz(SDL_Window* window) {
 }  // namespace
 
 int main(int, char**) {
+    // Mesa's software rasterizer (llvmpipe, under Xvfb and without a GPU)
+    // starts one rasterizer thread per processor and hands every frame to
+    // them; the panel's frames are small, and for them the hand-off costs
+    // more than it saves. Rasterizing on the main thread unless the user
+    // chose otherwise; other drivers ignore the variable.
+    setenv("LP_NUM_THREADS", "0", 0);
+
     // Setup. Video only: the panel reads no game controller (their
     // subsystem scans the input devices at start) and sets no SDL timer.
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
