@@ -3,6 +3,7 @@
 // Dear ImGui, runs the frame loop on the main thread and tears it all down.
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <SDL.h>
 #include <SDL_opengl.h>
@@ -13,6 +14,7 @@
 #include "imgui.h"
 #include "imgui_impl_opengl2.h"
 #include "imgui_impl_sdl.h"
+#include "redraw_check.hpp"
 
 namespace {
 
@@ -29,6 +31,12 @@ int display_refresh_hz(SDL_Window* window) {
 
 int main(int, char**) {
     keep_freed_memory_for_reuse();
+    // Mesa's software rasterizer (llvmpipe, under Xvfb and without a GPU)
+    // starts one rasterizer thread per processor and hands every frame to
+    // them; the panel's frames are small, and for them the hand-off costs
+    // more than it saves. Rasterizing on the main thread unless the user
+    // chose otherwise; other drivers ignore the variable.
+    setenv("LP_NUM_THREADS", "0", 0);
 
     // Setup.
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_GAMECONTROLLER) != 0) {
@@ -71,6 +79,7 @@ int main(int, char**) {
     ImGui_ImplOpenGL2_Init();
 
     const ImVec4 clear_color(0.45f, 0.55f, 0.60f, 1.00f);
+    RedrawCheck redraw;
     bool done = false;
 
     // Main loop.
@@ -79,6 +88,7 @@ int main(int, char**) {
         while (SDL_PollEvent(&event)) {
             ImGui_ImplSDL2_ProcessEvent(&event);
             if (event.type == SDL_QUIT) done = true;
+            if (event.type == SDL_WINDOWEVENT) redraw.invalidate();
         }
 
         ImGui_ImplOpenGL2_NewFrame();
@@ -88,11 +98,15 @@ int main(int, char**) {
         run_frame(done);
 
         ImGui::Render();
-        glViewport(0, 0, static_cast<int>(io.DisplaySize.x), static_cast<int>(io.DisplaySize.y));
-        glClearColor(clear_color.x, clear_color.y, clear_color.z, clear_color.w);
-        glClear(GL_COLOR_BUFFER_BIT);
-        ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
-        SDL_GL_SwapWindow(window);
+        // A frame that looks like the last one drawn is not drawn again: the
+        // window still shows it (see redraw_check.hpp).
+        if (redraw.needed(*ImGui::GetDrawData())) {
+            glViewport(0, 0, static_cast<int>(io.DisplaySize.x), static_cast<int>(io.DisplaySize.y));
+            glClearColor(clear_color.x, clear_color.y, clear_color.z, clear_color.w);
+            glClear(GL_COLOR_BUFFER_BIT);
+            ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
+            SDL_GL_SwapWindow(window);
+        }
         pacer.wait_for_next_frame();
     }
 
