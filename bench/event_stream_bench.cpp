@@ -57,6 +57,7 @@
 #include <nng/protocol/bus0/bus.h>
 
 #include "allocator_tuning.hpp"
+#include "loopback.hpp"
 #include "frame.hpp"
 #include "frame_pacer.hpp"
 #include "imgui.h"
@@ -78,19 +79,6 @@ constexpr auto run_limit = 60s;
 
 FILE* report = stdout;  // the bench's own figures; the panel's output goes elsewhere
 
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
-
-std::string url_of(int port) { return "tcp://127.0.0.1:" + std::to_string(port); }
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

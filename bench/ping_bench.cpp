@@ -44,6 +44,7 @@
 #include <nng/protocol/pair0/pair.h>
 
 #include "allocator_tuning.hpp"
+#include "loopback.hpp"
 #include "control_panel.hpp"
 #include "endpoint.hpp"
 #include "message.hpp"
@@ -61,19 +62,6 @@ constexpr int warmup_exchanges = 100;
 constexpr int block = 100;  // exchanges per side before switching to the other
 constexpr int pinned_cpu = 0;
 
-int free_port() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
-
-std::string url_of(int port) { return "tcp://127.0.0.1:" + std::to_string(port); }
 
 void die(const char* what, int rv) {
     std::fprintf(stderr, "ping_bench: %s: %s\n", what, nng_strerror(rv));
