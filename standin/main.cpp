@@ -38,8 +38,9 @@
 //                 so a receiver recovers i mod 65536 as value * 256 + address
 //                 and sees a loss as a gap. --rate paces them; after a
 //                 hold-up the flood catches up, yielding the processor every
-//                 few events, as a long burst would overflow nng's small
-//                 per-peer send queue and the bus would drop the excess.
+//                 few events. The flooding thread runs at the lowest
+//                 priority, so that nng's sending threads keep up with it:
+//                 the bus drops what overflows its small per-peer send queue.
 //
 // Threads: the main thread dials, runs the test modes and waits for SIGINT or
 // SIGTERM; one thread serves pair and one serves bus. The Processor is shared
@@ -61,6 +62,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "allocator_tuning.hpp"
@@ -76,6 +78,8 @@ namespace {
 constexpr std::chrono::milliseconds receive_poll{100};
 // Pause after the first peer attaches, before a one-shot mode publishes.
 constexpr std::chrono::milliseconds settle_time{50};
+// Niceness of the flooding thread (the lowest priority).
+constexpr int flood_nice = 19;
 // Events a paced flood that fell behind sends in a row before it yields.
 constexpr long long catch_up_burst = 8;
 // Pause after a receive that failed other than by timing out.
@@ -439,6 +443,11 @@ private:
     }
 
     void flood() {
+        // The lowest priority for this thread: nng's sending threads then run
+        // as soon as there is a message for them, ahead of the next publish,
+        // instead of falling behind a busy publisher until the bus's small
+        // per-peer queue overflows and drops. (Linux: per thread.)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), flood_nice);
         auto start = std::chrono::steady_clock::now();
         long long sent = 0;
         long long unpaused = 0;  // sends in a row without a sleep
