@@ -144,10 +144,10 @@ int main(int argc, char** argv) {
                 encode(make_envelope(MessageKind::command, std::string(wire::sub_ping), payload, "", destination));
 
             auto panel_exchange = [&] { ping_once(pair, payload, control_data::ping_reply_limit); };
-            std::vector<std::uint8_t> encoded;
             auto json_work = [&] {
                 Message envelope = make_envelope(MessageKind::command, std::string(wire::sub_ping), payload, "", destination);
-                encode_into(envelope, encoded);
+                std::vector<std::uint8_t> encoded = encode(envelope);
+                if (encoded.empty()) std::abort();
                 Message answer = decode(reply.data(), reply.size());
                 if (answer.is_null()) std::abort();
             };

@@ -48,7 +48,6 @@
 // applied and its events are published, so that events leave in the order
 // of the changes.
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>

@@ -19,11 +19,6 @@ std::vector<std::uint8_t> encode(const Message& message) {
     return Message::to_ubjson(message, /*use_size=*/false, /*use_type=*/false);
 }
 
-void encode_into(const Message& message, std::vector<std::uint8_t>& out) {
-    out.clear();
-    Message::to_ubjson(message, out, /*use_size=*/false, /*use_type=*/false);
-}
-
 void encode_envelope_into(MessageKind kind, std::string sub_type, const Message& data, std::string origin,
                           std::string destination, std::vector<std::uint8_t>& out) {
     // The envelope with null data: '{', then its members in key order, each

@@ -23,8 +23,6 @@ Message make_envelope(MessageKind kind, std::string sub_type, const Message& dat
 
 // UBJSON in its plain container form (no '#' counts, no '$' types).
 std::vector<std::uint8_t> encode(const Message& message);
-// The same bytes into out, replacing what it held and keeping its capacity.
-void encode_into(const Message& message, std::vector<std::uint8_t>& out);
 // encode(make_envelope(kind, sub_type, data, origin, destination)) into out,
 // byte for byte, without copying data into an envelope first.
 void encode_envelope_into(MessageKind kind, std::string sub_type, const Message& data, std::string origin,
