@@ -31,7 +31,11 @@ Panel::Panel(std::string bus_address, std::string pair_address)
       pair_address_(std::move(pair_address)) {}
 
 void Panel::dispatch(const Message& message) {
-    std::cout << message.dump(-1, ' ', false, Message::error_handler_t::replace) << '\n';
+    // One write for the whole line: a decode failure reported from the
+    // receiving thread never lands inside it.
+    std::string line = message.dump(-1, ' ', false, Message::error_handler_t::replace);
+    line += '\n';
+    std::cout << line;
 
     if (!message.is_object()) return;
     const auto origin = message.find(wire::key_origin);

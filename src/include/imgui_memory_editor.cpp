@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr std::size_t none = MemoryEditor::none;
 constexpr std::size_t input_buf_size = 32;     // data_input_buf and addr_input_buf
 constexpr std::size_t preview_buf_size = 128;  // one preview row's text
 

@@ -236,14 +236,13 @@ void Endpoint::on_receive() {
     } else {
         MsgPtr msg(nng_aio_get_msg(aio));
         nng_aio_set_msg(aio, nullptr);
-        try {
-            // Decoded where nng left it; the message is freed right after.
-            Message data = decode(static_cast<const std::uint8_t*>(nng_msg_body(msg.get())), nng_msg_len(msg.get()));
-            msg.reset();
+        // Decoded where nng left it; the message is freed right after.
+        std::optional<Message> data =
+            decode_received(static_cast<const std::uint8_t*>(nng_msg_body(msg.get())), nng_msg_len(msg.get()));
+        msg.reset();
+        if (data) {
             std::lock_guard<std::mutex> lock(inbox_mutex);
-            inbox.push_back(std::move(data));
-        } catch (const nlohmann::json::exception& e) {
-            report_decode_failure(e);
+            inbox.push_back(std::move(*data));
         }
     }
     if (rv == 0 && !stop_requested) {

@@ -112,5 +112,16 @@ void report_send_failure(const Message& envelope) {
 }
 
 void report_decode_failure(const nlohmann::json::exception& error) {
-    std::cout << "message: " << error.what() << "\nexception id: " << error.id << std::endl;
+    std::string text = std::string("message: ") + error.what() + "\nexception id: " + std::to_string(error.id) + "\n";
+    std::cout << text;
+    std::cout.flush();
+}
+
+std::optional<Message> decode_received(const std::uint8_t* body, std::size_t length) {
+    try {
+        return decode(body, length);
+    } catch (const nlohmann::json::exception& e) {
+        report_decode_failure(e);
+        return std::nullopt;
+    }
 }

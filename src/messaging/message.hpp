@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,5 +54,10 @@ std::string pretty_text(const Message& message);
 
 // "Sending of message: '<pretty>' failed!" on standard output, flushed.
 void report_send_failure(const Message& envelope);
-// "message: <text>\nexception id: <id>" on standard output, flushed.
+// "message: <text>\nexception id: <id>" on standard output, flushed, in one
+// write, so that it never splits another thread's line.
 void report_decode_failure(const nlohmann::json::exception& error);
+
+// What a receiving endpoint does with each body: decode, or report why not
+// (report_decode_failure) and give nullopt.
+std::optional<Message> decode_received(const std::uint8_t* body, std::size_t length);
