@@ -8,6 +8,7 @@ packages=(
   libsdl2-dev libimgui-dev nlohmann-json3-dev libnng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev
+  clang libclang-rt-14-dev
   xvfb xdotool imagemagick x11-utils iproute2
 )
 

@@ -3,6 +3,9 @@
 #   build/       all tests, the real window under Xvfb included
 #   build-asan/  unit, gui and net tests under AddressSanitizer and UBSan
 #   build-tsan/  net tests (sockets and threads) under ThreadSanitizer
+#   build-fuzz/  the receive fuzzer (clang, libFuzzer, ASan and UBSan): every
+#                seed and past failure once, then a fuzzing run of 60 s
+#                (scripts/fuzz.sh runs it longer)
 # The exit code is non-zero when any of them fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -41,6 +44,14 @@ else
 fi
 if build_tree build-tsan -DVEDRIK_SANITIZE=thread -DVEDRIK_E2E_TESTS=OFF -DVEDRIK_BENCH=OFF; then
     run_tests build-tsan -L net
+else
+    status=1
+fi
+
+if build_tree build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVEDRIK_FUZZ=ON \
+        -DVEDRIK_SANITIZE=address,undefined -DVEDRIK_TESTS=OFF -DVEDRIK_BENCH=OFF; then
+    # Leaks are checked here: the fuzz target opens no socket.
+    ASAN_OPTIONS=abort_on_error=1 run_tests build-fuzz -L fuzz
 else
     status=1
 fi
