@@ -28,11 +28,13 @@
 // Test modes. A bus drops what it sends while no peer is attached; so both
 // modes start once the bus connection is up (and a moment more, for the
 // panel's end of it to attach):
-//   --malformed   publishes a batch of bodies the panel must survive (bytes
-//                 that are not UBJSON, trailing bytes, invalid UTF-8, values
-//                 that are no envelope or whose data has the wrong shape),
-//                 then one valid "write" event from QZ3_MK.register_file
-//                 setting register 15 to 15, which marks the batch's end.
+//   --malformed   publishes the table of hostile bodies in hostile_inputs.hpp
+//                 (bodies that are not bounded UBJSON, values that are no
+//                 envelope, envelopes whose fields are missing, of the wrong
+//                 type or out of range, invalid UTF-8 in every string), then
+//                 one valid "write" event from QZ3_MK.register_file setting
+//                 register 15 to 15, which marks the batch's end.
+//   --ignore-pings  answers no "ping" at all: a simulator that hangs.
 //   --flood N     publishes N "write" events from QZ3_MK.data_memory; event i
 //                 (0 to N-1) carries address i % 256 and value (i / 256) % 256,
 //                 so a receiver recovers i mod 65536 as value * 256 + address
@@ -53,6 +55,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -61,12 +64,14 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include "allocator_tuning.hpp"
 #include "endpoint.hpp"
 #include "envelope_peek.hpp"
+#include "hostile_inputs.hpp"
 #include "message.hpp"
 #include "processor.hpp"
 #include "wire_names.hpp"
@@ -81,6 +86,8 @@ constexpr std::chrono::milliseconds settle_time{50};
 constexpr int flood_nice = 19;
 // Events a paced flood that fell behind sends in a row before it yields.
 constexpr long long catch_up_burst = 8;
+// Pause between two malformed bodies.
+constexpr std::chrono::milliseconds malformed_pause{1};
 // Pause after a receive that failed other than by timing out.
 constexpr std::chrono::milliseconds failure_pause{100};
 
@@ -95,8 +102,9 @@ constexpr const char* usage_text =
     "  --flood N          publish N data-memory \"write\" events; event i has\n"
     "                     address i%256 and value (i/256)%256\n"
     "  --rate PER_SECOND  pace of --flood; 0 (the default) is as fast as possible\n"
-    "  --malformed        publish a batch of malformed bodies, then a \"write\" of\n"
+    "  --malformed        publish a table of hostile bodies, then a \"write\" of\n"
     "                     register 15 = 15 that ends the batch\n"
+    "  --ignore-pings     never answer a \"ping\" (a simulator that hangs)\n"
     "                     (both modes start at the first message from the panel)\n"
     "  --quiet            write nothing on standard error once started\n"
     "  --verbose          write every envelope received and sent on standard output\n"
@@ -111,6 +119,7 @@ struct Options {
     long long flood = 0;
     long long rate = 0;
     bool malformed = false;
+    bool ignore_pings = false;
     bool quiet = false;
     bool verbose = false;
     bool help = false;
@@ -150,6 +159,7 @@ std::string parse_options(int argc, char** argv, Options& options) {
         else if (arg == "--flood") err = count(options.flood);
         else if (arg == "--rate") err = count(options.rate);
         else if (arg == "--malformed") options.malformed = true;
+        else if (arg == "--ignore-pings") options.ignore_pings = true;
         else if (arg == "--quiet") options.quiet = true;
         else if (arg == "--verbose") options.verbose = true;
         else if (arg == "--help") options.help = true;
@@ -270,7 +280,7 @@ private:
             try {
                 pair_.receive_body_within(receive_poll, [this](const std::uint8_t* body, std::size_t length) {
                     if (!options_.verbose && is_ping(body, length)) {
-                        answer_ping();
+                        if (!options_.ignore_pings) answer_ping();
                         return;
                     }
                     Message m;
@@ -315,6 +325,7 @@ private:
         }
         if (*sub == wire::sub_ping) {
             // The reply goes out before anything else; its content is never read.
+            if (options_.ignore_pings) return;
             if (options_.verbose) send_pair(wire::sub_ping, nullptr);
             else answer_ping();
             return;
@@ -402,43 +413,22 @@ private:
         pair_.send(MessageKind::event, std::string(sub), data, std::string(wire::simulation_control), "");
     }
 
+    // The hostile table, one body a millisecond (a burst would overflow the
+    // bus's per-peer send queue), then the end marker.
     void send_malformed() {
-        auto event = [](std::string sub, Message data, std::string origin) {
-            return make_envelope(MessageKind::event, std::move(sub), data, std::move(origin), "");
-        };
-        std::vector<std::uint8_t> valid =
-            encode(event("write", {{"register_number", 1}, {"value", 2}}, std::string(wire::register_file)));
-        std::vector<std::uint8_t> trailing = valid;
-        trailing.push_back('Z');
-        std::vector<std::uint8_t> truncated(valid.begin(), valid.begin() + static_cast<long>(valid.size() / 2));
-        Message no_origin = event("write", {{"register_number", 1}, {"value", 2}}, "");
-        no_origin.erase(std::string(wire::key_origin));
-
-        std::vector<std::vector<std::uint8_t>> bodies{
-            {'n', 'o', 't', ' ', 'u', 'b', 'j', 's', 'o', 'n'},
-            {},
-            trailing,
-            truncated,
-            encode(Message(7)),
-            encode(no_origin),
-            encode(event("write", {{"register_number", 1}, {"value", 2}}, "QZ3_MK.\xff\xfe")),
-            encode(event("write", "not an object", std::string(wire::register_file))),
-            encode(event("write", {{"register_number", 99}, {"value", 300}}, std::string(wire::register_file))),
-            encode(event("write", {{"address", -1}, {"value", 1.5}}, std::string(wire::data_memory))),
-            encode(event("load", {{"start", 0}, {"values", "not an array"}}, std::string(wire::instruction_memory))),
-            encode(event("load", {{"start", 250}, {"values", {1, 2, 3, 4, 5, 6, 7, 8}}}, std::string(wire::data_memory))),
-        };
-        for (const auto& body : bodies) {
+        const std::vector<HostileInput> table = hostile_inputs();
+        for (const HostileInput& entry : table) {
             try {
-                bus_.send_body(body);
+                bus_.send_body(entry.body);
             } catch (const NngError& e) {
-                note(std::string("malformed body not sent: ") + e.what());
+                note("malformed body '" + entry.name + "' not sent: " + e.what());
             }
+            std::this_thread::sleep_for(malformed_pause);
         }
         std::lock_guard<std::mutex> lock(machine_mutex_);
         machine_.write_register(15, 15);
         publish(wire::sub_write, wire::register_file, {{wire::key_register_number, 15}, {wire::key_value, 15}});
-        note("sent " + std::to_string(bodies.size()) + " malformed bodies and the end marker");
+        note("sent " + std::to_string(table.size()) + " malformed bodies and the end marker");
     }
 
     void flood() {
@@ -447,6 +437,7 @@ private:
         // instead of falling behind a busy publisher until the bus's small
         // per-peer queue overflows and drops. (Linux: per thread.)
         setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), flood_nice);
+        share_one_processor();
         auto start = std::chrono::steady_clock::now();
         long long sent = 0;
         long long unpaused = 0;  // sends in a row without a sleep
@@ -471,6 +462,30 @@ private:
         }
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         note("flood: published " + std::to_string(sent) + " events in " + std::to_string(ms.count()) + " ms");
+    }
+
+    // Every thread of the process onto one processor, the last one it may
+    // use. On a busy machine nng's sending threads otherwise wait for a
+    // processor while this thread, on another one, goes on publishing into
+    // the bus's 16-message per-peer queue, which drops what overflows. On one
+    // processor they always run before it: whenever they are held up, so is
+    // the flood.
+    void share_one_processor() {
+        cpu_set_t allowed;
+        if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
+        int last = -1;
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &allowed)) last = cpu;
+        }
+        if (last < 0 || CPU_COUNT(&allowed) < 2) return;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(last, &one);
+        std::error_code ec;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+            const auto tid = static_cast<pid_t>(std::atoi(task.path().filename().c_str()));
+            if (tid > 0) sched_setaffinity(tid, sizeof one, &one);
+        }
     }
 
     void note(const std::string& line) {

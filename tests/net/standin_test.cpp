@@ -11,6 +11,7 @@
 
 #include "child_process.hpp"
 #include "endpoint.hpp"
+#include "hostile_inputs.hpp"
 #include "message.hpp"
 
 namespace {
@@ -255,7 +256,8 @@ TEST_F(StandinTest, FastFloodNeverDuplicatesOrReorders) {
     EXPECT_LE(received, 3000);
 }
 
-TEST_F(StandinTest, MalformedModeEndsWithItsMarker) {
+TEST_F(StandinTest, MalformedModePublishesTheHostileTableInOrderThenItsMarker) {
+    const std::vector<HostileInput> table = hostile_inputs();
     listen();
     testing::internal::CaptureStdout();  // the decode-failure reports
     start({"--malformed"});
@@ -263,23 +265,44 @@ TEST_F(StandinTest, MalformedModeEndsWithItsMarker) {
     std::vector<Message> received;
     while (received.empty() || received.back() != register_write(15, 15)) {
         received.push_back(next_mode_event());
-        ASSERT_LT(received.size(), 20u);
+        ASSERT_LE(received.size(), table.size() + 1);
     }
     std::string reports = testing::internal::GetCapturedStdout();
-    // Not UBJSON, empty, trailing byte, truncated: each decodes to the integer 0.
-    ASSERT_EQ(received.size(), 13u);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(received[static_cast<std::size_t>(i)], Message(0)) << "body " << i;
-    EXPECT_EQ(received[4], Message(7));
-    EXPECT_FALSE(received[5].contains("origin"));
-    EXPECT_THROW(compact_text(received[6]), nlohmann::json::type_error) << "invalid UTF-8";
-    EXPECT_NE(reports.find("exception id: "), std::string::npos);
+    ASSERT_EQ(received.size(), table.size() + 1);
+    auto text = [](const Message& m) { return m.dump(-1, ' ', false, Message::error_handler_t::replace); };
+    std::size_t undecodable = 0;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const HostileInput& entry = table[i];
+        if (entry.outcome == HostileInput::Outcome::undecodable) {
+            ++undecodable;
+            EXPECT_EQ(received[i], Message(0)) << entry.name;  // what receive gives for a body it cannot decode
+        } else {
+            EXPECT_EQ(text(received[i]), text(decode(entry.body.data(), entry.body.size()))) << entry.name;
+        }
+    }
+    std::size_t reported = 0;
+    for (std::size_t at = reports.find("exception id: "); at != std::string::npos; at = reports.find("exception id: ", at + 1)) {
+        ++reported;
+    }
+    EXPECT_EQ(reported, undecodable);
+}
+
+TEST_F(StandinTest, IgnorePingsAnswersNoPingButEverythingElse) {
+    listen();
+    start({"--ignore-pings"});
+    wait_connected();
+    command("ping", Message::array({0, 0}), "QZ3_MK.simulation_control");
+    EXPECT_THROW(pair->receive_within(500ms), NngError);
+    command("load", {{"start", 4}, {"values", {9}}}, "QZ3_MK.register_file");
+    EXPECT_EQ(next_event(), event("load", {{"start", 4}, {"values", {9}}}, "QZ3_MK.register_file"));
 }
 
 TEST(StandinOptions, HelpListsEveryOption) {
     TempDir dir;
     ChildProcess p({{STANDIN_BINARY, "--help"}, {}, "", dir.file("out"), dir.file("err")});
     ASSERT_EQ(p.wait_for(5s), 0);
-    for (const char* option : {"--bus", "--pair", "--flood", "--rate", "--malformed", "--quiet", "--verbose", "--help"}) {
+    for (const char* option : {"--bus", "--pair", "--flood", "--rate", "--malformed", "--ignore-pings", "--quiet",
+                               "--verbose", "--help"}) {
         EXPECT_NE(p.stdout_text().find(option), std::string::npos) << option;
     }
 }
