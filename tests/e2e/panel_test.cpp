@@ -1,93 +1,21 @@
 // The whole panel: the real vedrik under Xvfb with the stand-in simulator on
-// the panel's fixed ports, driven with xdotool. The windows are pinned by the
-// imgui.ini beside this file; the click positions below are in that layout.
+// the panel's fixed ports, driven with xdotool.
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <thread>
 
-#include "child_process.hpp"
 #include "endpoint.hpp"
+#include "panel_fixture.hpp"
 #include "wire_names.hpp"
-#include "x_session.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
+using namespace panel_layout;
 
-// Centres of the controls, relative to the panel window's top-left corner.
-constexpr int step_x = 35, step_y = 66;
-constexpr int init_im_x = 46, init_im_y = 89;
-constexpr int reg3_x = 320, reg3_y = 158;
-// The hex cells of instruction word 0's bytes 0 and 3 (row 000).
-constexpr int im_byte0_x = 585, im_byte3_x = 639, im_row0_y = 64;
-// Data memory byte 0 and byte 1 (row 00).
-constexpr int dm_byte0_x = 577, dm_byte1_x = 595, dm_row0_y = 404;
-
-std::string envelope_line(const char* origin, const char* sub_type, const char* data) {
-    return std::string("{\"data\":") + data + ",\"destination\":\"\",\"message_sub_type\":\"" + sub_type +
-           "\",\"message_type\":\"event\",\"origin\":\"" + origin + "\"}\n";
-}
-
-class Panel : public ::testing::Test {
-protected:
-    void start_panel() {
-        std::filesystem::copy_file(std::filesystem::path(__FILE__).parent_path() / "panel.ini", dir.file("imgui.ini"));
-        panel = std::make_unique<ChildProcess>(ChildProcess::Options{
-            {VEDRIK_BINARY}, {{"DISPLAY", x.display()}}, dir.path(), dir.file("stdout.txt"), dir.file("stderr.txt")});
-        auto found = x.find_window("Vedrik", 20s);
-        ASSERT_TRUE(found.has_value()) << panel->stderr_text();
-        window = *found;
-        origin = x.geometry(window);
-    }
-
-    void start_standin(std::vector<std::string> extra = {}) {
-        std::vector<std::string> argv{STANDIN_BINARY, "--quiet"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        standin = std::make_unique<ChildProcess>(
-            ChildProcess::Options{argv, {}, dir.path(), dir.file("standin-out.txt"), dir.file("standin-err.txt")});
-        ASSERT_TRUE(wait_until([] { return established(31337) && established(31338); }, 10s))
-            << "the stand-in never connected";
-    }
-
-    static bool established(int port) {
-        std::string out;
-        run_command("ss -Htn state established \"( sport = :" + std::to_string(port) + " )\"", &out);
-        return !out.empty();
-    }
-
-    void click(int dx, int dy) { x.click(origin.x + dx, origin.y + dy); }
-
-    bool stdout_has(const std::string& text, std::chrono::seconds limit = 10s) {
-        return wait_until([&] { return panel->stdout_text().find(text) != std::string::npos; }, limit);
-    }
-
-    // The brightest channel value in a 12 x 8 box around a hex cell: bright
-    // digits for a nonzero byte, greyed digits for a zero one.
-    int cell_brightness(const std::string& shot, int dx, int dy) {
-        std::string out;
-        run_command("convert " + shot + " -crop 12x8+" + std::to_string(origin.x + dx - 6) + "+" +
-                        std::to_string(origin.y + dy - 4) + " -colorspace Gray -format '%[fx:int(255*maxima)]' info:",
-                    &out);
-        return std::atoi(out.c_str());
-    }
-
-    int quit_and_wait() {
-        click(18, 9);
-        click(28, 30);
-        auto code = panel->wait_for(10s);
-        return code ? *code : -1;
-    }
-
-    XSession x;
-    TempDir dir;
-    std::unique_ptr<ChildProcess> panel;
-    std::unique_ptr<ChildProcess> standin;
-    unsigned long window = 0;
-    WindowGeometry origin;
-};
+using Panel = PanelFixture;
 
 constexpr int bright = 200;  // zero bytes are drawn at about half that
 

@@ -1,0 +1,134 @@
+// The real vedrik under a paced stream of 200000 sequence-numbered events
+// while the user clicks through the window: every event is printed, in order,
+// and the data memory shows the last value of every cell, as a fresh panel
+// does that is sent only those last values.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "endpoint.hpp"
+#include "panel_fixture.hpp"
+#include "wire_names.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace panel_layout;
+
+using Load = PanelFixture;
+
+constexpr long long events = 200000;
+constexpr long long rate = 20000;
+
+// The flood's event i: address i % 256, value (i / 256) % 256.
+int address_of(long long i) { return static_cast<int>(i % 256); }
+int value_of(long long i) { return static_cast<int>((i / 256) % 256); }
+
+// Reads the data-memory write events printed in out, in order. Lines of
+// anything else are counted in others.
+std::vector<std::pair<int, int>> printed_writes(const std::string& out, long long& others) {
+    std::vector<std::pair<int, int>> writes;
+    std::istringstream in(out);
+    others = 0;
+    for (std::string line; std::getline(in, line);) {
+        int address = -1, value = -1;
+        if (std::sscanf(line.c_str(), R"({"data":{"address":%d,"value":%d},"destination":"","message_sub_type":"write","message_type":"event","origin":"QZ3_MK.data_memory"})",
+                        &address, &value) == 2) {
+            writes.emplace_back(address, value);
+        } else {
+            ++others;
+        }
+    }
+    return writes;
+}
+
+long long count_lines(const std::string& text) {
+    long long n = 0;
+    for (char c : text) n += c == '\n';
+    return n;
+}
+
+TEST_F(Load, EveryEventArrivesInOrderWhileTheUserClicksAndTheMirrorShowsTheLastValues) {
+    start_panel("load");
+    start_standin({"--flood", std::to_string(events), "--rate", std::to_string(rate)});
+    const auto started = std::chrono::steady_clock::now();
+
+    // A user going through the window: the base buttons, a register field,
+    // an instruction word, the editor's options, the menu, the windows.
+    struct Click {
+        int x, y;
+        bool escape_after;
+    };
+    const std::vector<Click> clicks{
+        {237, 66, false},  {289, 66, false},  {394, 66, false},  {reg3_x, reg3_y, true}, {342, 66, false},
+        {im_byte0_x, im_row0_y, true},        {566, 342, true},  {18, 9, true},          {60, 39, false},
+        {1200, 60, false}, {380, 39, false},  {800, 39, false},
+    };
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    long long printed = 0;
+    std::size_t done_clicks = 0;
+    while (printed < events && std::chrono::steady_clock::now() < deadline && panel->running()) {
+        const Click& c = clicks[done_clicks++ % clicks.size()];
+        click(c.x, c.y);
+        if (c.escape_after) x.key("Escape");
+        printed = count_lines(panel->stdout_text());
+    }
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    // Whatever the clicks left behind, the last one leaves DEC chosen.
+    click(342, 66);
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(panel->running());
+
+    long long others = 0;
+    const std::vector<std::pair<int, int>> writes = printed_writes(panel->stdout_text(), others);
+    long long in_order = 0;
+    while (in_order < static_cast<long long>(writes.size()) && in_order < events &&
+           writes[static_cast<std::size_t>(in_order)] == std::make_pair(address_of(in_order), value_of(in_order))) {
+        ++in_order;
+    }
+    std::cout << writes.size() << " of " << events << " events printed, " << in_order << " in order, " << others
+              << " other lines, " << done_clicks << " clicks; all printed within " << seconds << " s of the start"
+              << std::endl;
+    EXPECT_EQ(static_cast<long long>(writes.size()), events);
+    EXPECT_EQ(in_order, events);
+    EXPECT_EQ(others, 0);
+    EXPECT_GT(done_clicks, clicks.size()) << "the clicks went on through the stream";
+
+    park_pointer();
+    const std::string shot = dir.file("load.png");
+    ASSERT_TRUE(x.screenshot(shot));
+    ASSERT_TRUE(crop(shot, data_memory, shot + ".data.png"));
+    EXPECT_EQ(quit_and_wait(), 0) << panel->stderr_text();
+    standin->signal(SIGTERM);
+    ASSERT_TRUE(standin->wait_for(5s).has_value());
+
+    // The reference: a fresh panel sent only the last value of each cell.
+    start_panel("reference");
+    std::string bus_url(wire::bus_address);
+    Endpoint component(&bus_url, EndpointKind::bus_dial);
+    ASSERT_TRUE(component.connect());
+    ASSERT_TRUE(component.wait_for_peer(10s));
+    std::this_thread::sleep_for(200ms);
+    for (long long i = events - 256; i < events; ++i) {
+        component.send(MessageKind::event, "write", Message{{"address", address_of(i)}, {"value", value_of(i)}},
+                       "QZ3_MK.data_memory", "");
+        std::this_thread::sleep_for(1ms);
+    }
+    const std::string last = envelope_line("QZ3_MK.data_memory", "write",
+                                           "{\"address\":" + std::to_string(address_of(events - 1)) +
+                                               ",\"value\":" + std::to_string(value_of(events - 1)) + "}");
+    ASSERT_TRUE(stdout_has(last, 10s));
+    std::this_thread::sleep_for(300ms);
+    park_pointer();
+    const std::string reference = dir.file("reference.png");
+    ASSERT_TRUE(x.screenshot(reference));
+    ASSERT_TRUE(crop(reference, data_memory, reference + ".data.png"));
+    EXPECT_EQ(differing_pixels(shot + ".data.png", reference + ".data.png"), 0);
+    EXPECT_EQ(quit_and_wait(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// The real vedrik against a simulator that misbehaves: the stand-in's table of
+// hostile bodies, a simulator killed in mid-stream and started again, the
+// panel closed under a full-speed stream, a simulator that never answers a
+// ping, and two simulators at once.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "endpoint.hpp"
+#include "hostile_inputs.hpp"
+#include "panel_fixture.hpp"
+#include "wire_names.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace panel_layout;
+using Outcome = HostileInput::Outcome;
+
+const std::string end_marker = envelope_line("QZ3_MK.register_file", "write", R"({"register_number":15,"value":15})");
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+std::map<std::string, int> line_counts(const std::string& text) {
+    std::map<std::string, int> counts;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) ++counts[line];
+    return counts;
+}
+
+const char* origin_of(Mirror m) {
+    switch (m) {
+    case Mirror::register_file: return "QZ3_MK.register_file";
+    case Mirror::instruction_memory: return "QZ3_MK.instruction_memory";
+    case Mirror::data_memory: return "QZ3_MK.data_memory";
+    case Mirror::none: break;
+    }
+    return "";
+}
+
+class Reliability : public PanelFixture {
+protected:
+    // The three mirror windows of a screenshot, cropped into files named after it.
+    std::vector<std::string> mirror_crops(const std::string& shot) {
+        std::vector<std::string> crops;
+        int k = 0;
+        for (PanelRegion r : {register_file, instruction_memory, data_memory}) {
+            crops.push_back(shot + "." + std::to_string(k++) + ".png");
+            EXPECT_TRUE(crop(shot, r, crops.back()));
+        }
+        return crops;
+    }
+};
+
+TEST_F(Reliability, EveryHostileBodyIsReportedOnceAndChangesOnlyCellsItValidlyAddresses) {
+    const std::vector<HostileInput> table = hostile_inputs();
+    start_panel("hostile");
+    std::this_thread::sleep_for(1s);
+    const long hwm_before = status_kb("VmHWM");
+    start_standin({"--malformed"});
+    ASSERT_TRUE(stdout_has(end_marker, 60s)) << panel->stderr_text();
+    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(panel->running());
+
+    const std::string out = panel->stdout_text();
+    const std::string err = panel->stderr_text();
+    std::size_t undecodable = 0;
+    std::size_t refused = 0;
+    std::map<std::string, int> expected_lines;
+    for (const HostileInput& entry : table) {
+        if (entry.outcome == Outcome::undecodable) {
+            ++undecodable;
+            if (entry.refusal_id != 0) {
+                EXPECT_NE(out.find("\nexception id: " + std::to_string(entry.refusal_id) + "\n"), std::string::npos)
+                    << entry.name;
+            }
+            continue;
+        }
+        if (entry.outcome == Outcome::refused) ++refused;
+        ++expected_lines[decode(entry.body.data(), entry.body.size()).dump(-1, ' ', false,
+                                                                         Message::error_handler_t::replace)];
+    }
+    EXPECT_EQ(count_of(out, "\nexception id: "), undecodable);
+    const std::map<std::string, int> printed = line_counts(out);
+    for (const auto& [line, n] : expected_lines) {
+        auto found = printed.find(line);
+        EXPECT_EQ(found == printed.end() ? 0 : found->second, n) << line.substr(0, 300);
+    }
+    EXPECT_EQ(count_of(err, "refused \"") + count_of(err, "\" event not applied: "), refused) << err;
+    EXPECT_EQ(count_of(err, "not applied: [json.exception"), 0u) << err;
+
+    const long hwm_after = status_kb("VmHWM");
+    const long rss_after = status_kb("VmRSS");
+    std::cout << table.size() << " hostile bodies; VmHWM " << hwm_before << " kB before, " << hwm_after
+              << " kB after; VmRSS " << rss_after << " kB after" << std::endl;
+    EXPECT_LT(hwm_after - hwm_before, 128 * 1024) << "kB of resident memory the table cost at its peak";
+
+    park_pointer();
+    const std::string shot = dir.file("hostile.png");
+    ASSERT_TRUE(x.screenshot(shot));
+    const std::vector<std::string> hostile = mirror_crops(shot);
+    EXPECT_EQ(quit_and_wait(), 0) << panel->stderr_text();
+
+    // A fresh panel that is sent only the changes the table's valid entries
+    // make, and the end marker: its mirrors must look the same.
+    standin->signal(SIGTERM);
+    ASSERT_TRUE(standin->wait_for(5s).has_value());
+    start_panel("reference");
+    std::string bus_url(wire::bus_address);
+    Endpoint component(&bus_url, EndpointKind::bus_dial);
+    ASSERT_TRUE(component.connect());
+    ASSERT_TRUE(component.wait_for_peer(10s));
+    std::this_thread::sleep_for(200ms);
+    std::size_t changes = 0;
+    for (const HostileInput& entry : table) {
+        for (std::size_t k = 0; k < entry.values.size(); ++k) {
+            const char* key = entry.mirror == Mirror::register_file ? "register_number" : "address";
+            component.send(MessageKind::event, "write", Message{{key, entry.first + k}, {"value", entry.values[k]}},
+                           origin_of(entry.mirror), "");
+            ++changes;
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+    ASSERT_GT(changes, 0u);
+    component.send(MessageKind::event, "write", Message{{"register_number", 15}, {"value", 15}},
+                   "QZ3_MK.register_file", "");
+    ASSERT_TRUE(stdout_has(end_marker, 10s));
+    std::this_thread::sleep_for(300ms);
+    park_pointer();
+    const std::string reference_shot = dir.file("reference.png");
+    ASSERT_TRUE(x.screenshot(reference_shot));
+    const std::vector<std::string> reference = mirror_crops(reference_shot);
+    for (std::size_t k = 0; k < hostile.size(); ++k) {
+        EXPECT_EQ(differing_pixels(hostile[k], reference[k]), 0) << "mirror window " << k << ": " << hostile[k];
+    }
+    EXPECT_EQ(quit_and_wait(), 0);
+}
+
+TEST_F(Reliability, ASimulatorKilledInMidStreamAndStartedAgainIsShownAgain) {
+    start_panel();
+    start_standin({"--flood", "1000000", "--rate", "20000"});
+    ASSERT_TRUE(stdout_has(R"("address":255,"value":3})", 20s)) << "the stream never started";
+    standin->signal(SIGKILL);
+    ASSERT_TRUE(standin->wait_for(5s).has_value());
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(panel->running());
+    const std::size_t seen = panel->stdout_text().size();
+
+    start_standin();
+    click(init_im_x, init_im_y);
+    click(step_x, step_y);
+    const std::string expected =
+        envelope_line("QZ3_MK.instruction_memory", "load", R"({"start":0,"values":[69634,73731,12546,327683]})") +
+        envelope_line("QZ3_MK.register_file", "write", R"({"register_number":1,"value":1})");
+    ASSERT_TRUE(wait_until([&] { return panel->stdout_text().find(expected, seen) != std::string::npos; }, 10s))
+        << panel->stdout_text().substr(seen, 2000);
+    EXPECT_EQ(quit_and_wait(), 0) << panel->stderr_text();
+}
+
+TEST_F(Reliability, ClosedWhileTheSimulatorStreamsAtFullSpeedItExitsWithZeroWithinThreeSeconds) {
+    const char* tries_env = std::getenv("VEDRIK_CLOSE_TRIES");
+    const int tries = tries_env ? std::atoi(tries_env) : 8;
+    long slowest_ms = 0;
+    for (int k = 0; k < tries; ++k) {
+        SCOPED_TRACE("try " + std::to_string(k));
+        start_panel("close-" + std::to_string(k));
+        start_standin({"--flood", "1000000000"});
+        const bool streaming = wait_until([&] { return panel->stdout_text().size() > 100000; }, 20s);
+        ASSERT_TRUE(streaming) << "the stream never started";
+        std::this_thread::sleep_for(200ms);
+        const auto closed = std::chrono::steady_clock::now();
+        ASSERT_TRUE(x.close_window(window));
+        const std::optional<int> code = panel->wait_for(3s);
+        const long ms = static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - closed).count());
+        slowest_ms = std::max(slowest_ms, ms);
+        ASSERT_TRUE(code.has_value()) << "still running 3 s after the close";
+        EXPECT_EQ(*code, 0) << panel->stderr_text();
+        standin->signal(SIGTERM);
+        ASSERT_TRUE(standin->wait_for(5s).has_value());
+    }
+    std::cout << tries << " closes under a full-speed stream; the slowest exit took " << slowest_ms << " ms"
+              << std::endl;
+}
+
+TEST_F(Reliability, ABenchmarkAgainstASimulatorThatNeverAnswersEndsByItself) {
+    start_panel();
+    start_standin({"--ignore-pings"});
+    click(run_test_0_x, run_test_0_y);
+    ASSERT_TRUE(stdout_has("ping test stopped after 0 of 1000 exchanges: ", 15s)) << panel->stdout_text();
+    // The panel runs on, and the same simulator still gets its commands.
+    click(init_im_x, init_im_y);
+    ASSERT_TRUE(stdout_has(envelope_line("QZ3_MK.instruction_memory", "load",
+                                         R"({"start":0,"values":[69634,73731,12546,327683]})")))
+        << panel->stdout_text();
+    EXPECT_EQ(quit_and_wait(), 0) << panel->stderr_text();
+}
+
+TEST_F(Reliability, TwoSimulatorsAtOnceBothPublishAndOneTakesThePair) {
+    start_panel();
+    start_standin();
+    ChildProcess second(ChildProcess::Options{
+        {STANDIN_BINARY, "--quiet"}, {}, dir.path(), dir.file("second-out.txt"), dir.file("second-err.txt")});
+    ASSERT_TRUE(wait_until(
+        [] {
+            std::string out;
+            run_command("ss -Htn state established \"( sport = :31337 )\"", &out);
+            return count_of(out, "\n") >= 2;
+        },
+        10s))
+        << "the second simulator never joined the bus";
+    std::this_thread::sleep_for(300ms);
+
+    // A register write goes out on the bus to both: both answer.
+    click(reg3_x, reg3_y);
+    x.key("ctrl+a");
+    x.type("42");
+    x.key("Return");
+    const std::string write = envelope_line("QZ3_MK.register_file", "write", R"({"register_number":3,"value":42})");
+    ASSERT_TRUE(wait_until([&] { return count_of(panel->stdout_text(), write) == 2; }, 10s)) << panel->stdout_text();
+    // A command on pair reaches exactly one of them.
+    click(init_im_x, init_im_y);
+    const std::string load =
+        envelope_line("QZ3_MK.instruction_memory", "load", R"({"start":0,"values":[69634,73731,12546,327683]})");
+    ASSERT_TRUE(stdout_has(load)) << panel->stdout_text();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(count_of(panel->stdout_text(), load), 1u);
+    EXPECT_TRUE(second.running());
+    EXPECT_EQ(quit_and_wait(), 0) << panel->stderr_text();
+}
+
+}  // namespace
