@@ -68,7 +68,7 @@ public:
     static constexpr std::chrono::milliseconds pair_send_limit{1000};
     // Longest the destructor waits for nng_close, which can hang while a peer
     // is still sending fast; past it the socket is left to the process exit.
-    static constexpr std::chrono::milliseconds close_limit{2000};
+    static constexpr std::chrono::milliseconds close_limit{1000};
 
     // url must outlive the endpoint; its owner may point it elsewhere until
     // connect. Allocates aio; touches no network. Throws NngError.
