@@ -40,9 +40,10 @@
 //                 so a receiver recovers i mod 65536 as value * 256 + address
 //                 and sees a loss as a gap. --rate paces them; after a
 //                 hold-up the flood catches up, yielding the processor every
-//                 few events. The flooding thread runs at the lowest
-//                 priority, so that nng's sending threads keep up with it:
-//                 the bus drops what overflows its small per-peer send queue.
+//                 few events.
+// In both modes the publishing thread runs at the lowest priority and the
+// whole process on one processor, so that nng's sending threads keep up with
+// it: the bus drops what overflows its small per-peer send queue.
 //
 // Threads: the main thread dials, runs the test modes and waits for SIGINT or
 // SIGTERM; one thread serves pair and one serves bus. The Processor is shared
@@ -82,8 +83,8 @@ namespace {
 constexpr std::chrono::milliseconds receive_poll{100};
 // Pause after the first peer attaches, before a one-shot mode publishes.
 constexpr std::chrono::milliseconds settle_time{50};
-// Niceness of the flooding thread (the lowest priority).
-constexpr int flood_nice = 19;
+// Niceness of the thread that publishes in the one-shot modes (the lowest).
+constexpr int publisher_nice = 19;
 // Events a paced flood that fell behind sends in a row before it yields.
 constexpr long long catch_up_burst = 8;
 // Pause between two malformed bodies.
@@ -245,6 +246,7 @@ public:
             // The panel's side attaches its end of the pipe a moment later.
             std::this_thread::sleep_for(settle_time);
         }
+        if (options_.malformed || options_.flood > 0) publish_below_nngs_threads();
         if (options_.malformed) send_malformed();
         if (options_.flood > 0) flood();
         while (!stop_requested) std::this_thread::sleep_for(receive_poll);
@@ -432,12 +434,6 @@ private:
     }
 
     void flood() {
-        // The lowest priority for this thread: nng's sending threads then run
-        // as soon as there is a message for them, ahead of the next publish,
-        // instead of falling behind a busy publisher until the bus's small
-        // per-peer queue overflows and drops. (Linux: per thread.)
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), flood_nice);
-        share_one_processor();
         auto start = std::chrono::steady_clock::now();
         long long sent = 0;
         long long unpaused = 0;  // sends in a row without a sleep
@@ -464,20 +460,22 @@ private:
         note("flood: published " + std::to_string(sent) + " events in " + std::to_string(ms.count()) + " ms");
     }
 
-    // Every thread of the process onto one processor, the last one it may
-    // use. On a busy machine nng's sending threads otherwise wait for a
-    // processor while this thread, on another one, goes on publishing into
-    // the bus's 16-message per-peer queue, which drops what overflows. On one
-    // processor they always run before it: whenever they are held up, so is
-    // the flood.
-    void share_one_processor() {
+    // The one-shot modes publish faster than nng's sending threads may get a
+    // processor on a busy machine, and the bus drops what overflows its
+    // 16-message per-peer queue. So the publishing (main) thread takes the
+    // lowest priority, and every thread of the process moves onto one
+    // processor, the last one it may use: there nng's threads always run
+    // before the publisher, and whenever they are held up, so is it.
+    // (Linux: priority and affinity are per thread.)
+    void publish_below_nngs_threads() {
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), publisher_nice);
         cpu_set_t allowed;
         if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
         int last = -1;
         for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
             if (CPU_ISSET(cpu, &allowed)) last = cpu;
         }
-        if (last < 0 || CPU_COUNT(&allowed) < 2) return;
+        if (last < 0 || CPU_COUNT(&allowed) < 2) return;  // already on one
         cpu_set_t one;
         CPU_ZERO(&one);
         CPU_SET(last, &one);

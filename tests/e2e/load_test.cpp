@@ -103,18 +103,13 @@ TEST_F(Load, EveryEventArrivesInOrderWhileTheUserClicksAndTheMirrorShowsTheLastV
     ASSERT_TRUE(x.screenshot(shot));
     ASSERT_TRUE(crop(shot, data_memory, shot + ".data.png"));
     EXPECT_EQ(quit_and_wait(), 0) << panel->stderr_text();
-    standin->signal(SIGTERM);
-    ASSERT_TRUE(standin->wait_for(5s).has_value());
+    stop_standin();
 
     // The reference: a fresh panel sent only the last value of each cell.
     start_panel("reference");
-    std::string bus_url(wire::bus_address);
-    Endpoint component(&bus_url, EndpointKind::bus_dial);
-    ASSERT_TRUE(component.connect());
-    ASSERT_TRUE(component.wait_for_peer(10s));
-    std::this_thread::sleep_for(200ms);
+    attach_component();
     for (long long i = events - 256; i < events; ++i) {
-        component.send(MessageKind::event, "write", Message{{"address", address_of(i)}, {"value", value_of(i)}},
+        component->send(MessageKind::event, "write", Message{{"address", address_of(i)}, {"value", value_of(i)}},
                        "QZ3_MK.data_memory", "");
         std::this_thread::sleep_for(1ms);
     }

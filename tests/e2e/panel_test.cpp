@@ -57,14 +57,10 @@ TEST_F(Panel, AnEditedRegisterComesBackAsTheSimulatorsEvent) {
 
 TEST_F(Panel, EventsOfNoViewArePrintedAndNotApplied) {
     start_panel();
-    std::string bus_url(wire::bus_address);
-    Endpoint component(&bus_url, EndpointKind::bus_dial);
-    ASSERT_TRUE(component.connect());
-    ASSERT_TRUE(component.wait_for_peer(10s));
-    std::this_thread::sleep_for(200ms);
-    component.send(MessageKind::event, "write", Message{{"address", 0}, {"value", 65}}, "QZ3_MK.simulation_control", "");
-    component.send_body(encode(Message{{"message_sub_type", "write"}, {"data", {{"address", 0}, {"value", 65}}}}));
-    component.send(MessageKind::event, "write", Message{{"address", 1}, {"value", 65}}, "QZ3_MK.data_memory", "");
+    attach_component();
+    component->send(MessageKind::event, "write", Message{{"address", 0}, {"value", 65}}, "QZ3_MK.simulation_control", "");
+    component->send_body(encode(Message{{"message_sub_type", "write"}, {"data", {{"address", 0}, {"value", 65}}}}));
+    component->send(MessageKind::event, "write", Message{{"address", 1}, {"value", 65}}, "QZ3_MK.data_memory", "");
 
     ASSERT_TRUE(stdout_has(envelope_line("QZ3_MK.simulation_control", "write", R"({"address":0,"value":65})") +
                            R"({"data":{"address":0,"value":65},"message_sub_type":"write"})" "\n" +
@@ -99,9 +95,9 @@ TEST_F(Panel, ATakenBusPortIsReportedOnceAndThePairStillListens) {
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(panel->stderr_text(), "Unable to establish socket connection: Address in use\n");
     std::string pair_url(wire::pair_address);
-    Endpoint component(&pair_url, EndpointKind::pair_dial);
-    ASSERT_TRUE(component.connect());
-    EXPECT_TRUE(component.wait_for_peer(10s)) << "the pair socket does not listen";
+    Endpoint pair_peer(&pair_url, EndpointKind::pair_dial);
+    ASSERT_TRUE(pair_peer.connect());
+    EXPECT_TRUE(pair_peer.wait_for_peer(10s)) << "the pair socket does not listen";
     EXPECT_EQ(quit_and_wait(), 0);
 }
 

@@ -114,26 +114,21 @@ TEST_F(Reliability, EveryHostileBodyIsReportedOnceAndChangesOnlyCellsItValidlyAd
 
     // A fresh panel that is sent only the changes the table's valid entries
     // make, and the end marker: its mirrors must look the same.
-    standin->signal(SIGTERM);
-    ASSERT_TRUE(standin->wait_for(5s).has_value());
+    stop_standin();
     start_panel("reference");
-    std::string bus_url(wire::bus_address);
-    Endpoint component(&bus_url, EndpointKind::bus_dial);
-    ASSERT_TRUE(component.connect());
-    ASSERT_TRUE(component.wait_for_peer(10s));
-    std::this_thread::sleep_for(200ms);
+    attach_component();
     std::size_t changes = 0;
     for (const HostileInput& entry : table) {
         for (std::size_t k = 0; k < entry.values.size(); ++k) {
             const char* key = entry.mirror == Mirror::register_file ? "register_number" : "address";
-            component.send(MessageKind::event, "write", Message{{key, entry.first + k}, {"value", entry.values[k]}},
+            component->send(MessageKind::event, "write", Message{{key, entry.first + k}, {"value", entry.values[k]}},
                            origin_of(entry.mirror), "");
             ++changes;
             std::this_thread::sleep_for(1ms);
         }
     }
     ASSERT_GT(changes, 0u);
-    component.send(MessageKind::event, "write", Message{{"register_number", 15}, {"value", 15}},
+    component->send(MessageKind::event, "write", Message{{"register_number", 15}, {"value", 15}},
                    "QZ3_MK.register_file", "");
     ASSERT_TRUE(stdout_has(end_marker, 10s));
     std::this_thread::sleep_for(300ms);
@@ -187,8 +182,7 @@ TEST_F(Reliability, ClosedWhileTheSimulatorStreamsAtFullSpeedItExitsWithZeroWith
         exit_ms.push_back(ms);
         ASSERT_TRUE(code.has_value()) << "still running 3 s after the close";
         EXPECT_EQ(*code, 0) << panel->stderr_text();
-        standin->signal(SIGTERM);
-        ASSERT_TRUE(standin->wait_for(5s).has_value());
+        stop_standin();
     }
     std::sort(exit_ms.begin(), exit_ms.end());
     std::cout << tries << " closes under a full-speed stream; exit after the close, ms: median "

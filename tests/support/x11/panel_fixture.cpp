@@ -1,5 +1,6 @@
 #include "panel_fixture.hpp"
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,19 @@ void PanelFixture::start_standin(std::vector<std::string> extra) {
         ChildProcess::Options{argv, {}, dir.path(), dir.file("standin-out.txt"), dir.file("standin-err.txt")});
     ASSERT_TRUE(wait_until([] { return established(31337) && established(31338); }, 10s))
         << "the stand-in never connected";
+}
+
+void PanelFixture::stop_standin() {
+    standin->signal(SIGTERM);
+    ASSERT_TRUE(standin->wait_for(5s).has_value()) << "the stand-in did not stop";
+}
+
+void PanelFixture::attach_component() {
+    component = std::make_unique<Endpoint>(&component_url, EndpointKind::bus_dial);
+    ASSERT_TRUE(component->connect());
+    ASSERT_TRUE(component->wait_for_peer(10s));
+    // The panel's end of the pipe attaches a moment after this one.
+    std::this_thread::sleep_for(200ms);
 }
 
 bool PanelFixture::established(int port) {

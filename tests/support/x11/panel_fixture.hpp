@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "child_process.hpp"
+#include "endpoint.hpp"
 #include "x_session.hpp"
 
 // A rectangle of the panel window.
@@ -46,6 +47,12 @@ protected:
     // waits until both its connections are established.
     void start_standin(std::vector<std::string> extra = {});
 
+    // SIGTERM to the stand-in, and its end.
+    void stop_standin();
+    // Dials the panel's bus as one of the simulator's components would, in
+    // component, and waits until the panel has taken the connection.
+    void attach_component();
+
     // An established TCP connection to the local port exists.
     static bool established(int port);
 
@@ -76,6 +83,8 @@ protected:
     TempDir dir;
     std::unique_ptr<ChildProcess> panel;
     std::unique_ptr<ChildProcess> standin;
+    std::string component_url{"tcp://127.0.0.1:31337"};
+    std::unique_ptr<Endpoint> component;
     unsigned long window = 0;
     WindowGeometry origin;
     std::string run_dir;  // the panel's working directory
