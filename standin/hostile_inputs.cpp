@@ -195,6 +195,11 @@ void load_events(Table& table, const Target& t) {
         Message data{{"start", 2}, {"values", {1, *f.value, 3}}};
         table.add(load + "a value " + f.label, envelope_bytes(wire::sub_load, data, t.origin), Outcome::refused);
     }
+    // A load of nothing loads nothing, whatever its start.
+    table.add(load + "values missing", envelope_bytes(wire::sub_load, {{"start", 2}}, t.origin), Outcome::ignored);
+    table.add(load + "no values from past the end",
+              envelope_bytes(wire::sub_load, {{"start", t.size + 5}, {"values", Message::array()}}, t.origin),
+              Outcome::ignored);
     table.add(load + "past the end",
               envelope_bytes(wire::sub_load, {{"start", t.size - 1}, {"values", {1, 2}}}, t.origin), Outcome::refused);
     table.add(load + "more values than cells",

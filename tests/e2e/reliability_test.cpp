@@ -104,7 +104,7 @@ TEST_F(Reliability, EveryHostileBodyIsReportedOnceAndChangesOnlyCellsItValidlyAd
     const long rss_after = status_kb("VmRSS");
     std::cout << table.size() << " hostile bodies; VmHWM " << hwm_before << " kB before, " << hwm_after
               << " kB after; VmRSS " << rss_after << " kB after" << std::endl;
-    EXPECT_LT(hwm_after - hwm_before, 128 * 1024) << "kB of resident memory the table cost at its peak";
+    EXPECT_LT(hwm_after - hwm_before, 16 * 1024) << "kB of resident memory the table cost at its peak";
 
     park_pointer();
     const std::string shot = dir.file("hostile.png");
