@@ -41,9 +41,10 @@
 //                 and sees a loss as a gap. --rate paces them; after a
 //                 hold-up the flood catches up, yielding the processor every
 //                 few events.
-// In both modes the publishing thread runs at the lowest priority and the
-// whole process on one processor, so that nng's sending threads keep up with
-// it: the bus drops what overflows its small per-peer send queue.
+// The bus drops what overflows its 16-message queue per peer, and on a busy
+// machine nng's sending threads fall that far behind a publisher: both modes
+// hold back while nng has more than a few of their messages still to write
+// into the connection (SendBacklog).
 //
 // Threads: the main thread dials, runs the test modes and waits for SIGINT or
 // SIGTERM; one thread serves pair and one serves bus. The Processor is shared
@@ -56,7 +57,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -65,8 +65,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "allocator_tuning.hpp"
@@ -75,6 +73,7 @@
 #include "hostile_inputs.hpp"
 #include "message.hpp"
 #include "processor.hpp"
+#include "send_backlog.hpp"
 #include "wire_names.hpp"
 
 namespace {
@@ -83,10 +82,15 @@ namespace {
 constexpr std::chrono::milliseconds receive_poll{100};
 // Pause after the first peer attaches, before a one-shot mode publishes.
 constexpr std::chrono::milliseconds settle_time{50};
-// Niceness of the thread that publishes in the one-shot modes (the lowest).
-constexpr int publisher_nice = 19;
 // Events a paced flood that fell behind sends in a row before it yields.
 constexpr long long catch_up_burst = 8;
+// What nng adds to each message on a TCP connection: its length.
+constexpr std::uint64_t nng_length_bytes = 8;
+// Most bytes a one-shot mode lets nng hold before it writes them into the
+// connection: well inside the bus's 16-message queue per peer.
+constexpr std::uint64_t backlog_limit_bytes = 8 * 140;
+// Pause while nng catches up.
+constexpr std::chrono::microseconds backlog_poll{50};
 // Pause between two malformed bodies.
 constexpr std::chrono::milliseconds malformed_pause{1};
 // Pause after a receive that failed other than by timing out.
@@ -246,7 +250,6 @@ public:
             // The panel's side attaches its end of the pipe a moment later.
             std::this_thread::sleep_for(settle_time);
         }
-        if (options_.malformed || options_.flood > 0) publish_below_nngs_threads();
         if (options_.malformed) send_malformed();
         if (options_.flood > 0) flood();
         while (!stop_requested) std::this_thread::sleep_for(receive_poll);
@@ -419,9 +422,12 @@ private:
     // bus's per-peer send queue), then the end marker.
     void send_malformed() {
         const std::vector<HostileInput> table = hostile_inputs();
+        SendBacklog backlog(bus_port());
         for (const HostileInput& entry : table) {
+            wait_for_nng(backlog);
             try {
                 bus_.send_body(entry.body);
+                backlog.published(nng_length_bytes + entry.body.size());
             } catch (const NngError& e) {
                 note("malformed body '" + entry.name + "' not sent: " + e.what());
             }
@@ -434,6 +440,13 @@ private:
     }
 
     void flood() {
+        // Every event has the same size: addresses and values take one byte each.
+        const std::uint64_t event_bytes =
+            nng_length_bytes + encode(make_envelope(MessageKind::event, std::string(wire::sub_write),
+                                                    {{wire::key_address, 0}, {wire::key_value, 0}},
+                                                    std::string(wire::data_memory), ""))
+                                   .size();
+        SendBacklog backlog(bus_port());
         auto start = std::chrono::steady_clock::now();
         long long sent = 0;
         long long unpaused = 0;  // sends in a row without a sleep
@@ -450,40 +463,36 @@ private:
                     std::this_thread::yield();
                 }
             }
+            wait_for_nng(backlog);
             int address = static_cast<int>(sent % 256);
             int value = static_cast<int>((sent / 256) % 256);
             std::lock_guard<std::mutex> lock(machine_mutex_);
             machine_.load(Processor::Component::data_memory, address, {value});
             publish(wire::sub_write, wire::data_memory, {{wire::key_address, address}, {wire::key_value, value}});
+            backlog.published(event_bytes);
         }
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         note("flood: published " + std::to_string(sent) + " events in " + std::to_string(ms.count()) + " ms");
     }
 
-    // The one-shot modes publish faster than nng's sending threads may get a
-    // processor on a busy machine, and the bus drops what overflows its
-    // 16-message per-peer queue. So the publishing (main) thread takes the
-    // lowest priority, and every thread of the process moves onto one
-    // processor, the last one it may use: there nng's threads always run
-    // before the publisher, and whenever they are held up, so is it.
-    // (Linux: priority and affinity are per thread.)
-    void publish_below_nngs_threads() {
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), publisher_nice);
-        cpu_set_t allowed;
-        if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
-        int last = -1;
-        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-            if (CPU_ISSET(cpu, &allowed)) last = cpu;
+    // Holds the publisher back while nng has more than a few of its messages
+    // still to write into the connection.
+    static void wait_for_nng(SendBacklog& backlog) {
+        while (!stop_requested) {
+            std::optional<std::uint64_t> behind = backlog.bytes();
+            if (!behind || *behind <= backlog_limit_bytes) return;
+            std::this_thread::sleep_for(backlog_poll);
         }
-        if (last < 0 || CPU_COUNT(&allowed) < 2) return;  // already on one
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(last, &one);
-        std::error_code ec;
-        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
-            const auto tid = static_cast<pid_t>(std::atoi(task.path().filename().c_str()));
-            if (tid > 0) sched_setaffinity(tid, sizeof one, &one);
-        }
+    }
+
+    // The port of the bus address, for SendBacklog; 0 (no connection ever
+    // matches) when the address is not TCP.
+    int bus_port() const {
+        const std::string& url = options_.bus_url;
+        if (url.rfind("tcp://", 0) != 0) return 0;
+        const std::size_t colon = url.rfind(':');
+        auto port = parse_count(url.substr(colon + 1));
+        return port && *port > 0 && *port < 65536 ? static_cast<int>(*port) : 0;
     }
 
     void note(const std::string& line) {

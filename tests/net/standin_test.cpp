@@ -236,24 +236,17 @@ TEST_F(StandinTest, PacedFloodArrivesWholeAndInSequence) {
         << standin->stderr_text();
 }
 
-TEST_F(StandinTest, FastFloodNeverDuplicatesOrReorders) {
+// As fast as it can publish, the stand-in still waits for nng to write its
+// messages out, so the bus drops none of them. Fewer than the receiver's
+// 8192-message queue, so that a slow receiver loses nothing either.
+TEST_F(StandinTest, AFullSpeedFloodArrivesWholeAndInOrder) {
     listen();
     start({"--flood", "3000", "--rate", "0"});
     trigger_modes();
-    int previous = -1;
-    int received = 0;
-    try {
-        for (;;) {
-            Message m = next_mode_event(received == 0 ? 5s : 1s);
-            int sequence = m["data"]["value"].get<int>() * 256 + m["data"]["address"].get<int>();
-            ASSERT_GT(sequence, previous);
-            previous = sequence;
-            ++received;
-        }
-    } catch (const NngError&) {
+    for (int i = 0; i < 3000; ++i) {
+        Message m = next_mode_event();
+        ASSERT_EQ(m, data_write(i % 256, i / 256)) << "event " << i;
     }
-    EXPECT_GT(received, 0);
-    EXPECT_LE(received, 3000);
 }
 
 TEST_F(StandinTest, MalformedModePublishesTheHostileTableInOrderThenItsMarker) {
