@@ -154,12 +154,9 @@ void Endpoint::send_body(const std::vector<std::uint8_t>& body) {
 
 Message Endpoint::decode_and_free(nng_msg* raw) {
     MsgPtr msg(raw);
-    try {
-        return decode(static_cast<const std::uint8_t*>(nng_msg_body(msg.get())), nng_msg_len(msg.get()));
-    } catch (const nlohmann::json::parse_error& e) {
-        report_decode_failure(e);
-        return 0;
-    }
+    std::optional<Message> data =
+        decode_received(static_cast<const std::uint8_t*>(nng_msg_body(msg.get())), nng_msg_len(msg.get()));
+    return data ? std::move(*data) : Message(0);
 }
 
 Message Endpoint::receive() {
