@@ -196,6 +196,8 @@ std::list<Message> Endpoint::take_if(std::function<bool(Message&)> predicate) {
     return items;
 }
 
+void Endpoint::set_arrival_notice(std::function<void()> notice) { arrival_notice = std::move(notice); }
+
 void Endpoint::start_pump() { pump_thread = std::thread(&Endpoint::pump, this); }
 
 void Endpoint::pump() {
@@ -238,8 +240,11 @@ void Endpoint::on_receive() {
             decode_received(static_cast<const std::uint8_t*>(nng_msg_body(msg.get())), nng_msg_len(msg.get()));
         msg.reset();
         if (data) {
-            std::lock_guard<std::mutex> lock(inbox_mutex);
-            inbox.push_back(std::move(*data));
+            {
+                std::lock_guard<std::mutex> lock(inbox_mutex);
+                inbox.push_back(std::move(*data));
+            }
+            if (arrival_notice) arrival_notice();
         }
     }
     if (rv == 0 && !stop_requested) {

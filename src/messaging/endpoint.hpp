@@ -128,6 +128,13 @@ public:
     // the pump starts the next one.
     void cancel_receive();
 
+    // notice is called by the receive completion, on a thread of nng's, each
+    // time it has put an envelope into the inbox, after the inbox lock is
+    // released: the way for the owner to learn that take_if has something
+    // without polling. It must be cheap, must not block and must not call
+    // back into the endpoint. Set it before start_pump, on the owner thread.
+    void set_arrival_notice(std::function<void()> notice);
+
     // Connected peers (nng pipes) of the socket right now.
     int peer_count() const;
     // Waits until at least one peer is connected, at most limit. A bus drops
@@ -153,6 +160,7 @@ private:
     // any more, so the pump stops starting them.
     std::atomic<bool> socket_closed{false};
     std::list<Message> inbox;
+    std::function<void()> arrival_notice;
     // The encoded envelope of the last send, kept for its capacity (owner thread).
     std::vector<std::uint8_t> send_buffer;
     std::mutex pump_mutex;

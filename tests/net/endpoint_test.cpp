@@ -123,6 +123,32 @@ TEST_F(BusPair, AnUndecodableBodyIsReportedAndDropped) {
     EXPECT_NE(out.find("\nexception id: 191\n"), std::string::npos) << out;
 }
 
+TEST(ArrivalNotice, EachEnvelopeInTheInboxIsAnnouncedAfterItCanBeTaken) {
+    std::string url = loopback_url(free_tcp_port());
+    Endpoint listener{&url, EndpointKind::bus_listen};
+    Endpoint dialer{&url, EndpointKind::bus_dial};
+    std::atomic<int> notices{0};
+    listener.set_arrival_notice([&] { ++notices; });
+    ASSERT_TRUE(listener.connect());
+    listener.start_pump();
+    ASSERT_TRUE(dialer.connect());
+    wait_bus_connected(dialer, listener);
+    notices = 0;
+
+    testing::internal::CaptureStdout();
+    dialer.send(MessageKind::event, "write", Message{{"value", 1}}, "x", "");
+    dialer.send_body({'[', '$', 'Z', '#', 'l', 0x05, 0xF5, 0xE1, 0x00});  // refused: no notice
+    dialer.send(MessageKind::event, "write", Message{{"value", 2}}, "x", "");
+    dialer.send(MessageKind::event, "write", Message{{"value", 3}}, "x", "");
+    bool announced = wait_until([&] { return notices.load() >= 3; }, 5s);
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(announced) << notices.load();
+    // Announced only once in the inbox: all three are there to take now.
+    EXPECT_EQ(listener.take_if(accept_all).size(), 3u);
+    // The refused body came before the last envelope and was not announced.
+    EXPECT_EQ(notices.load(), 3);
+}
+
 TEST(PairEndpoint, ReceiveOfANonUbjsonBodyReportsAndGivesZero) {
     std::string url = loopback_url(free_tcp_port());
     Endpoint listener(&url, EndpointKind::pair_listen);
