@@ -110,8 +110,21 @@ struct MemoryEditor {
     static const char* format_binary(const ImU8* buf, int width);
 
 private:
+    // What one draw of the grid hands to the functions that draw its parts.
+    struct GridPass;
+
     ImU8 read_byte(const ImU8* bytes, std::size_t offset) const;
     void write_byte(ImU8* bytes, std::size_t offset, ImU8 value) const;
-    void draw_highlight(const MemoryEditorLayout& s, ImDrawList* draw_list, const ImU8* bytes, std::size_t size,
-                        std::size_t addr, int n, std::size_t preview_size) const;
+
+    // The byte an arrow key pressed this frame moves to, or none.
+    std::size_t arrow_key_target(std::size_t size);
+    // Scrolls the grid by the lines moved when the keyboard takes the editing
+    // position near the edge of the visible lines.
+    void follow_keyboard(const GridPass& pass, std::size_t from, std::size_t to) const;
+
+    void draw_line(GridPass& pass, int line);
+    void draw_highlight(const GridPass& pass, std::size_t addr, int n) const;
+    void draw_display_cell(GridPass& pass, std::size_t addr);
+    void draw_editing_cell(GridPass& pass, std::size_t addr);
+    void draw_ascii_column(GridPass& pass, int line);
 };
