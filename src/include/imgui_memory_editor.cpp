@@ -1,6 +1,8 @@
 #include "imgui_memory_editor.hpp"
 
+#include <algorithm>
 #include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <type_traits>
@@ -145,13 +147,22 @@ void MemoryEditor::draw_contents(ImU8* bytes, std::size_t size, std::size_t base
     // Only the visible lines are laid out: the cost of a frame does not grow
     // with the size.
     const int line_count = static_cast<int>((size + ucols - 1) / ucols);
+    ImDrawList* draw_list = ImGui::GetWindowDrawList();
+    // The lines on screen, from the child's clip rectangle. The clipper's first
+    // range is not always them: while the focused field's line is scrolled out
+    // of view, the clipper hands that line back as a range of its own.
+    const float lines_top = ImGui::GetCursorScreenPos().y;
+    const float first_visible = std::floor((draw_list->GetClipRectMin().y - lines_top) / s.line_height);
+    const float end_visible = std::ceil((draw_list->GetClipRectMax().y - lines_top) / s.line_height);
+    const int visible_first = std::clamp(static_cast<int>(first_visible), 0, line_count);
+    const int visible_end = std::clamp(static_cast<int>(end_visible), visible_first, line_count);
     ImGuiListClipper clipper;
     clipper.Begin(line_count, s.line_height);
     bool more_lines = clipper.Step();
 
-    GridPass pass{s, ImGui::GetWindowDrawList(), bytes, size, base_address, ucols,
-                  static_cast<std::size_t>(clipper.DisplayStart) * ucols,
-                  static_cast<std::size_t>(clipper.DisplayEnd) * ucols, 0,
+    GridPass pass{s, draw_list, bytes, size, base_address, ucols,
+                  static_cast<std::size_t>(visible_first) * ucols,
+                  static_cast<std::size_t>(visible_end) * ucols, 0,
                   ImGui::GetColorU32(ImGuiCol_Text), 0,
                   uppercase_hex ? "%0*zX: " : "%0*zx: ", uppercase_hex ? "%0*zX" : "%0*zx",
                   uppercase_hex ? "%02X" : "%02x", uppercase_hex ? "%02X " : "%02x "};

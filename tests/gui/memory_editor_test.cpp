@@ -279,6 +279,54 @@ TEST_F(EditorTest, ArrowKeyAfterOneDigitMovesWithoutWriting) {
     EXPECT_EQ(mem[5], 0xEE);
 }
 
+// The grid scrolls by the lines moved when the keyboard takes the editing
+// position within two lines of the visible edge, and only then; the lines
+// that count are those on screen, also while the edited line is scrolled away.
+TEST(MemoryEditorKeys, ScrollFollowsNearTheVisibleEdgeOnly) {
+    struct Case {
+        std::size_t from_line;
+        ImGuiKey key;
+        std::size_t to_line;
+        int lines_scrolled;
+    };
+    // The view shows lines 100 to 119.
+    const Case cases[] = {
+        {2, ImGuiKey_DownArrow, 3, 0},      // above the view
+        {200, ImGuiKey_UpArrow, 199, 0},    // below the view
+        {102, ImGuiKey_UpArrow, 101, -1},   // into the top two lines
+        {103, ImGuiKey_UpArrow, 102, 0},
+        {117, ImGuiKey_DownArrow, 118, 1},  // into the bottom two lines
+        {116, ImGuiKey_DownArrow, 117, 0},
+        {118, ImGuiKey_LeftArrow, 118, 0},  // same line
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "from line " << c.from_line << " key " << c.key);
+        Harness h;
+        h.mem.assign(4096, 0);
+        h.settle();
+        const float line_height = h.layout().line_height;
+        const float chrome = h.window()->Size.y - h.grid()->Size.y;
+        ImGui::SetWindowSize(title, ImVec2(h.window()->Size.x, chrome + 20 * line_height));
+        auto scroll_to_line = [&](std::size_t line) {
+            ImGui::SetScrollY(h.grid(), static_cast<float>(line) * line_height);
+            h.ui.frames(2);
+        };
+        const std::size_t from = c.from_line * 16 + 5;
+        scroll_to_line(c.from_line > 5 ? c.from_line - 5 : 0);
+        h.select(from);
+        scroll_to_line(100);
+        ASSERT_EQ(h.grid()->Size.y, 20 * line_height);
+        ASSERT_EQ(h.grid()->Scroll.y, 100 * line_height);
+        ASSERT_EQ(h.editor.editing_addr, from);
+        ASSERT_TRUE(h.text_field_active());
+
+        h.ui.press(c.key);
+        h.ui.frame();
+        EXPECT_EQ(h.editor.editing_addr / 16, c.to_line);
+        EXPECT_EQ(h.grid()->Scroll.y, static_cast<float>(100 + c.lines_scrolled) * line_height);
+    }
+}
+
 TEST(MemoryEditorKeys, ArrowKeysMoveInsideTheRangeOnly) {
     struct Case {
         std::size_t size;
