@@ -330,19 +330,21 @@ void MemoryEditor::draw_editing_cell(GridPass& pass, std::size_t addr) {
     const ImGuiInputTextFlags flags = ImGuiInputTextFlags_CharsHexadecimal | ImGuiInputTextFlags_EnterReturnsTrue |
                                       ImGuiInputTextFlags_AutoSelectAll | ImGuiInputTextFlags_NoHorizontalScroll |
                                       ImGuiInputTextFlags_AlwaysOverwrite | ImGuiInputTextFlags_CallbackAlways;
-    // The field consumes this frame's characters.
-    const bool chars_typed = ImGui::GetIO().InputQueueCharacters.Size > 0;
-    if (ImGui::InputText("##data", data_input_buf, input_buf_size, flags, data_input_callback, &user_data)) {
+    const bool entered =
+        ImGui::InputText("##data", data_input_buf, input_buf_size, flags, data_input_callback, &user_data);
+    // Text typed or pasted this frame.
+    const bool put_in = ImGui::IsItemEdited();
+    if (entered) {
         data_write = pass.data_next = true;
     } else if (!take_focus && !ImGui::IsItemActive()) {
         editing_addr = pass.next = none;
     }
     if (focus_here) take_focus = false;
     ImGui::PopItemWidth();
-    // The second digit typed brings the cursor to 2. A cursor moved there by
-    // the Right key (which ends the selection of the pair at its end) types
-    // nothing and commits nothing.
-    if (user_data.cursor_pos >= 2 && chars_typed) data_write = pass.data_next = true;
+    // The second digit put in brings the cursor to 2. A cursor moved there
+    // without new text (the Right or End key, a click in the field) commits
+    // nothing.
+    if (user_data.cursor_pos >= 2 && put_in) data_write = pass.data_next = true;
     // Moving away discards what was typed.
     if (pass.next != none) data_write = pass.data_next = false;
     unsigned int data_input_value = 0;

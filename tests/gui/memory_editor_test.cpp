@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,9 @@ constexpr const char* title = "Memory";
 // Text that LogFinish hands to the clipboard.
 std::string clipboard_text;
 void capture_clipboard(void*, const char* text) { clipboard_text = text; }
+// Text that Ctrl+V pastes.
+std::string paste_text;
+const char* paste_source(void*) { return paste_text.c_str(); }
 
 // One editor window over the test's own bytes, drawn on every frame, in a
 // Dear ImGui context of its own.
@@ -34,6 +38,7 @@ struct Harness {
 
     Harness() {
         ImGui::GetIO().SetClipboardTextFn = capture_clipboard;
+        ImGui::GetIO().GetClipboardTextFn = paste_source;
         ui.set_draw([this] { draw(); });
     }
     Harness(const Harness&) = delete;
@@ -282,6 +287,52 @@ TEST_F(EditorTest, ArrowKeyAfterOneDigitMovesWithoutWriting) {
 // The grid scrolls by the lines moved when the keyboard takes the editing
 // position within two lines of the visible edge, and only then; the lines
 // that count are those on screen, also while the edited line is scrolled away.
+// Two digits put in the field by typing or pasting commit the byte; a cursor
+// merely moved to the end of the pair puts nothing in and commits nothing.
+TEST(MemoryEditorEditing, TwoDigitsPutInCommitACursorMovedThereDoesNot) {
+    struct Case {
+        const char* name;
+        std::function<void(Harness&)> act;
+        bool commits;
+    };
+    const Case cases[] = {
+        {"typed", [](Harness& h) { h.ui.type("AB"); }, true},
+        {"pasted",
+         [](Harness& h) {
+             paste_text = "AB";
+             ImGui::GetIO().KeyCtrl = true;
+             h.ui.press(ImGuiKey_V);
+             ImGui::GetIO().KeyCtrl = false;
+         },
+         true},
+        {"End key", [](Harness& h) { h.ui.press(ImGuiKey_End); }, false},
+        {"click at the end of the field",
+         [](Harness& h) {
+             const ImVec2 c = h.hex_cell(5);
+             h.ui.click(ImVec2(c.x + h.layout().glyph_width - 1, c.y));
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.mem[5] = 0x11;
+        h.settle();
+        h.select(5);
+        c.act(h);
+        h.ui.frames(2);
+        if (c.commits) {
+            EXPECT_EQ(h.mem[5], 0xAB);
+            EXPECT_EQ(h.editor.editing_addr, 6u);
+        } else {
+            EXPECT_EQ(h.mem[5], 0x11);
+            EXPECT_EQ(h.editor.editing_addr, 5u);
+        }
+        EXPECT_EQ(h.mem[6], 0x00);
+        EXPECT_TRUE(h.text_field_active());
+    }
+}
+
 TEST(MemoryEditorKeys, ScrollFollowsNearTheVisibleEdgeOnly) {
     struct Case {
         std::size_t from_line;
