@@ -11,6 +11,8 @@ namespace {
 
 constexpr std::size_t input_buf_size = 32;     // data_input_buf and addr_input_buf
 constexpr std::size_t preview_buf_size = 128;  // one preview row's text
+// The next byte's field runs two frames after a commit; one frame to spare.
+constexpr int max_handover_frames = 3;
 
 // The byte-order copy for this host, chosen on the first copy_endian.
 // Process-wide and unguarded: GUI thread only.
@@ -170,6 +172,7 @@ void MemoryEditor::draw_contents(ImU8* bytes, std::size_t size, std::size_t base
 
     if (read_only || editing_addr >= size) editing_addr = none;
     if (preview_addr >= size) preview_addr = none;
+    keep_handover_digits();
     pass.preview_size = show_data_preview ? data_type_size(preview_type) : 0;
 
     const std::size_t backup = editing_addr;
@@ -194,9 +197,12 @@ void MemoryEditor::draw_contents(ImU8* bytes, std::size_t size, std::size_t base
     if (pass.data_next && editing_addr < size) {
         editing_addr = preview_addr = editing_addr + 1;
         take_focus = true;
+        handover_addr = editing_addr;  // with any digits the committed field did not take
+        handover_frames = 0;
     } else if (pass.next != none) {
         editing_addr = preview_addr = pass.next;
     }
+    if (handover_addr != editing_addr) end_handover();
 
     // A preview switched in the popup below shows from the next draw.
     const bool preview_was_shown = show_data_preview;
@@ -211,6 +217,33 @@ void MemoryEditor::draw_contents(ImU8* bytes, std::size_t size, std::size_t base
 
     // Let the content reach the layout's full width.
     ImGui::SetCursorPosX(s.window_width);
+}
+
+void MemoryEditor::keep_handover_digits() {
+    if (handover_addr == none) return;
+    if (handover_addr != editing_addr || ++handover_frames > max_handover_frames) {
+        end_handover();
+        return;
+    }
+    // The old byte's field is gone and the new one does not take characters
+    // before it runs, so these would be lost; other characters stay queued.
+    ImVector<ImWchar>& queue = ImGui::GetIO().InputQueueCharacters;
+    int kept = 0;
+    for (const ImWchar c : queue) {
+        const bool hex_digit = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!hex_digit) {
+            queue[kept++] = c;
+        } else if (handover_count < static_cast<int>(sizeof(handover_digits))) {
+            handover_digits[handover_count++] = static_cast<char>(c);
+        }
+    }
+    queue.resize(kept);
+}
+
+void MemoryEditor::end_handover() {
+    handover_addr = none;
+    handover_count = 0;
+    handover_frames = 0;
 }
 
 std::size_t MemoryEditor::arrow_key_target(std::size_t size) {
@@ -330,10 +363,16 @@ void MemoryEditor::draw_editing_cell(GridPass& pass, std::size_t addr) {
     const ImGuiInputTextFlags flags = ImGuiInputTextFlags_CharsHexadecimal | ImGuiInputTextFlags_EnterReturnsTrue |
                                       ImGuiInputTextFlags_AutoSelectAll | ImGuiInputTextFlags_NoHorizontalScroll |
                                       ImGuiInputTextFlags_AlwaysOverwrite | ImGuiInputTextFlags_CallbackAlways;
+    const bool handing_over = handover_addr == addr;
+    if (handing_over) {
+        // At most a byte's worth: the rest waits for the byte after it.
+        user_data.pending = handover_digits;
+        user_data.pending_count = std::min(handover_count, 2);
+    }
     const bool entered =
         ImGui::InputText("##data", data_input_buf, input_buf_size, flags, data_input_callback, &user_data);
-    // Text typed or pasted this frame.
-    const bool put_in = ImGui::IsItemEdited();
+    // Text typed or pasted this frame, or kept from the hand-over.
+    const bool put_in = ImGui::IsItemEdited() || user_data.delivered > 0;
     if (entered) {
         data_write = pass.data_next = true;
     } else if (!take_focus && !ImGui::IsItemActive()) {
@@ -341,6 +380,13 @@ void MemoryEditor::draw_editing_cell(GridPass& pass, std::size_t addr) {
     }
     if (focus_here) take_focus = false;
     ImGui::PopItemWidth();
+    if (handing_over && user_data.called) {
+        // The field runs: the hand-over is over, and what it did not take
+        // goes on to the next byte if this one is committed.
+        handover_count -= user_data.delivered;
+        std::memmove(handover_digits, handover_digits + user_data.delivered, static_cast<std::size_t>(handover_count));
+        handover_addr = none;
+    }
     // The second digit put in brings the cursor to 2. A cursor moved there
     // without new text (the Right or End key, a click in the field) commits
     // nothing.
@@ -386,6 +432,7 @@ void MemoryEditor::draw_ascii_column(GridPass& pass, int line) {
 
 int MemoryEditor::data_input_callback(ImGuiInputTextCallbackData* data) {
     auto* user_data = static_cast<DataInputState*>(data->UserData);
+    user_data->called = true;
     if (!data->HasSelection()) user_data->cursor_pos = data->CursorPos;
     if (data->SelectionStart == 0 && data->SelectionEnd == data->BufTextLen) {
         // Nothing typed yet: show the byte's two digits, selected, so that the
@@ -395,6 +442,15 @@ int MemoryEditor::data_input_callback(ImGuiInputTextCallbackData* data) {
         data->SelectionStart = 0;
         data->SelectionEnd = 2;
         data->CursorPos = 2;
+    }
+    if (user_data->pending_count > 0) {
+        // Digits typed before this field had the focus, as if typed into it.
+        const int n = user_data->pending_count;
+        data->DeleteChars(0, data->BufTextLen);
+        data->InsertChars(0, user_data->pending, user_data->pending + n);
+        data->SelectionStart = data->SelectionEnd = data->CursorPos = n;
+        user_data->cursor_pos = n;
+        user_data->delivered = n;
     }
     return 0;
 }

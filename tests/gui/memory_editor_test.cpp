@@ -44,10 +44,14 @@ struct Harness {
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;
 
+    // Drawn after the editor's window, when set.
+    std::function<void()> after;
+
     void draw() {
         ImGui::SetNextWindowPos(ImVec2(0, 0), ImGuiCond_Once);
         ImGui::SetNextWindowSize(ImVec2(1000, 400), ImGuiCond_Once);
         editor.draw_window(title, mem.data(), mem.size(), base);
+        if (after) after();
     }
 
     // Frame 0 only lays the window out.
@@ -284,9 +288,6 @@ TEST_F(EditorTest, ArrowKeyAfterOneDigitMovesWithoutWriting) {
     EXPECT_EQ(mem[5], 0xEE);
 }
 
-// The grid scrolls by the lines moved when the keyboard takes the editing
-// position within two lines of the visible edge, and only then; the lines
-// that count are those on screen, also while the edited line is scrolled away.
 // Two digits put in the field by typing or pasting commit the byte; a cursor
 // merely moved to the end of the pair puts nothing in and commits nothing.
 TEST(MemoryEditorEditing, TwoDigitsPutInCommitACursorMovedThereDoesNot) {
@@ -333,6 +334,107 @@ TEST(MemoryEditorEditing, TwoDigitsPutInCommitACursorMovedThereDoesNot) {
     }
 }
 
+// Each digit lands, however fast it follows the one before: the next byte's
+// field takes the focus two frames after a commit, and what is typed
+// meanwhile is kept for it.
+TEST(MemoryEditorEditing, FastTypingAcrossBytesLosesNoDigit) {
+    for (int frames_per_char : {1, 2, 3}) {
+        SCOPED_TRACE(testing::Message() << frames_per_char << " frames per character");
+        Harness h;
+        h.settle();
+        h.select(5);
+        h.ui.type("DEADBEEF", frames_per_char);
+        h.ui.frames(2);
+        const std::vector<ImU8> expected = {0x00, 0xDE, 0xAD, 0xBE, 0xEF, 0x00};
+        EXPECT_EQ(std::vector<ImU8>(h.mem.begin() + 4, h.mem.begin() + 10), expected);
+        EXPECT_EQ(h.editor.editing_addr, 9u);
+        EXPECT_TRUE(h.text_field_active());
+        EXPECT_STREQ(h.editor.addr_input_buf, "09");
+    }
+}
+
+// An arrow key, Enter or a click right after a commit acts on the byte that
+// editing moved on to, with the digits typed for it so far.
+TEST(MemoryEditorEditing, KeysRightAfterACommitActOnTheNextByte) {
+    struct Case {
+        const char* name;
+        std::function<void(Harness&)> act;
+        ImU8 byte6;
+        std::size_t editing;
+    };
+    const Case cases[] = {
+        {"a digit, then Right: the digit is discarded",
+         [](Harness& h) {
+             h.ui.type("AB7", 1);
+             h.ui.press(ImGuiKey_RightArrow);
+         },
+         0x00, 7},
+        {"a digit, then Enter: the digit is written",
+         [](Harness& h) {
+             h.ui.type("AB7", 1);
+             h.ui.press(ImGuiKey_Enter);
+         },
+         0x07, 7},
+        {"Down at once", [](Harness& h) {
+             h.ui.type("AB", 1);
+             h.ui.press(ImGuiKey_DownArrow);
+         },
+         0x00, 0x16},
+        {"a digit, then a click on another byte",
+         [](Harness& h) {
+             h.ui.type("AB7", 1);
+             h.ui.click(h.hex_cell(0x40));
+         },
+         0x00, 0x40},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.settle();
+        h.select(5);
+        c.act(h);
+        h.ui.frames(2);
+        EXPECT_EQ(h.mem[5], 0xAB);
+        EXPECT_EQ(h.mem[6], c.byte6);
+        EXPECT_EQ(std::count(h.mem.begin(), h.mem.end(), 0), 256 - 1 - (c.byte6 != 0 ? 1 : 0));
+        EXPECT_EQ(h.editor.editing_addr, c.editing);
+        EXPECT_TRUE(h.text_field_active());
+    }
+}
+
+// A commit whose next byte is off screen hands the focus to a field that is
+// not drawn; digits typed afterwards into another field are that field's.
+TEST_F(EditorTest, HandOverToAByteOffScreenTakesNoDigitsFromOtherFields) {
+    mem.assign(4096, 0);
+    char other[8] = "";
+    ImVec2 other_pos;
+    after = [&] {
+        ImGui::SetNextWindowPos(ImVec2(0, 500), ImGuiCond_Once);
+        ImGui::Begin("Other");
+        ImGui::InputText("##other", other, sizeof(other));
+        other_pos = ImGui::GetItemRectMin();
+        ImGui::End();
+    };
+    settle();
+    const float line_height = layout().line_height;
+    const float chrome = window()->Size.y - grid()->Size.y;
+    ImGui::SetWindowSize(title, ImVec2(window()->Size.x, chrome + 20 * line_height));
+    ui.frames(2);
+    select(19 * 16 + 15);  // the last byte on screen
+    ui.type("AB");
+    ASSERT_EQ(mem[19 * 16 + 15], 0xAB);
+    ASSERT_EQ(editor.editing_addr, 20u * 16);
+
+    ui.frames(4);
+    ui.click(ImVec2(other_pos.x + 4, other_pos.y + 4));
+    ui.type("12");
+    EXPECT_STREQ(other, "12");
+    EXPECT_EQ(mem[20 * 16], 0x00);
+}
+
+// The grid scrolls by the lines moved when the keyboard takes the editing
+// position within two lines of the visible edge, and only then; the lines
+// that count are those on screen, also while the edited line is scrolled away.
 TEST(MemoryEditorKeys, ScrollFollowsNearTheVisibleEdgeOnly) {
     struct Case {
         std::size_t from_line;
