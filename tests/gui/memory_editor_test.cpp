@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,28 +31,66 @@ const char* paste_source(void*) { return paste_text.c_str(); }
 
 // One editor window over the test's own bytes, drawn on every frame, in a
 // Dear ImGui context of its own.
+//
+// Where the grid put each byte is read from an earlier frame, not worked out
+// again: the harness reads the bytes for the editor (read_fn), and the grid
+// reads a byte for its hex cell just before drawing it, with Dear ImGui's
+// cursor where the cell goes. The ASCII column's per-line button is the last
+// item when the line's first character is read.
 struct Harness {
     HeadlessImGui ui;
     MemoryEditor editor;
     std::vector<ImU8> mem = std::vector<ImU8>(256, 0);
     std::size_t base = 0;
+    // Where the bytes come from, when a test gives its own; mem otherwise.
+    MemoryEditor::ReadFn source;
+    // Drawn after the editor's window, when set.
+    std::function<void()> after;
 
-    Harness() {
+    struct Seen {
+        int frame = -1;
+        ImVec2 pos;
+    };
+    std::map<std::size_t, Seen> hex_cells;                       // top left, by offset
+    std::map<std::size_t, std::pair<ImVec2, ImVec2>> ascii_rows;  // button rectangle, by line
+
+    // Without recording, the editor reads the bytes in place.
+    explicit Harness(bool record_cells = true) {
         ImGui::GetIO().SetClipboardTextFn = capture_clipboard;
         ImGui::GetIO().GetClipboardTextFn = paste_source;
         ui.set_draw([this] { draw(); });
+        if (record_cells) {
+            editor.read_fn = [this](const ImU8* bytes, std::size_t offset) {
+                record(offset);
+                return source ? source(bytes, offset) : mem[offset];
+            };
+        }
     }
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;
-
-    // Drawn after the editor's window, when set.
-    std::function<void()> after;
 
     void draw() {
         ImGui::SetNextWindowPos(ImVec2(0, 0), ImGuiCond_Once);
         ImGui::SetNextWindowSize(ImVec2(1000, 400), ImGuiCond_Once);
         editor.draw_window(title, mem.data(), mem.size(), base);
         if (after) after();
+    }
+
+    void record(std::size_t offset) {
+        // The preview line reads too, and so does format_preview outside a frame.
+        if (GImGui->CurrentWindow == nullptr || GImGui->CurrentWindow != grid()) return;
+        const int frame = ImGui::GetFrameCount();
+        Seen& cell = hex_cells[offset];
+        if (cell.frame != frame) cell = Seen{frame, ImGui::GetCursorScreenPos()};
+        const std::size_t cols = static_cast<std::size_t>(editor.cols);
+        if (offset % cols == 0) {
+            ImGui::PushID(static_cast<int>(offset / cols));
+            const ImGuiID button = ImGui::GetID("ascii");
+            ImGui::PopID();
+            if (ImGui::GetItemID() == button) {
+                ascii_rows[offset / cols] = {ImGui::GetItemRectMin(), ImGui::GetItemRectMax()};
+            }
+        }
     }
 
     // Frame 0 only lays the window out.
@@ -75,32 +114,33 @@ struct Harness {
         return nullptr;
     }
 
-    // Screen x of hex cell n of a line, relative to the grid's left edge.
-    float cell_x(int n) const {
-        const MemoryEditorLayout s = layout();
-        float x = s.hex_start + s.hex_cell_width * static_cast<float>(n);
-        if (editor.mid_cols > 0) x += static_cast<float>(n / editor.mid_cols) * s.group_gap;
-        return x;
+    // Top left of a byte's hex cell, as drawn in the last frame that showed it.
+    ImVec2 cell_pos(std::size_t offset) const {
+        const auto it = hex_cells.find(offset);
+        EXPECT_NE(it, hex_cells.end()) << "byte " << offset << " was not drawn";
+        return it == hex_cells.end() ? ImVec2() : it->second.pos;
     }
 
-    ImVec2 line_origin(std::size_t line) const {
-        ImGuiWindow* g = grid();
-        return ImVec2(g->Pos.x, g->Pos.y - g->Scroll.y + static_cast<float>(line) * layout().line_height);
-    }
-
+    // The middle of a byte's two digits.
     ImVec2 hex_cell(std::size_t offset) const {
-        const auto cols = static_cast<std::size_t>(editor.cols);
-        const ImVec2 o = line_origin(offset / cols);
-        const MemoryEditorLayout s = layout();
-        return ImVec2(o.x + cell_x(static_cast<int>(offset % cols)) + s.glyph_width, o.y + s.line_height / 2);
+        const ImVec2 digits = ImGui::CalcTextSize("00");
+        const ImVec2 pos = cell_pos(offset);
+        return ImVec2(pos.x + digits.x / 2, pos.y + digits.y / 2);
     }
 
+    // A line's ASCII column, as drawn in the last frame that showed it.
+    std::pair<ImVec2, ImVec2> ascii_row(std::size_t line) const {
+        const auto it = ascii_rows.find(line);
+        EXPECT_NE(it, ascii_rows.end()) << "line " << line << " has no ASCII column";
+        return it == ascii_rows.end() ? std::pair<ImVec2, ImVec2>() : it->second;
+    }
+
+    // The middle of a byte's character in the ASCII column.
     ImVec2 ascii_cell(std::size_t offset) const {
         const auto cols = static_cast<std::size_t>(editor.cols);
-        const ImVec2 o = line_origin(offset / cols);
-        const MemoryEditorLayout s = layout();
-        return ImVec2(o.x + s.ascii_start + s.glyph_width * (static_cast<float>(offset % cols) + 0.5f),
-                      o.y + s.line_height / 2);
+        const auto [lo, hi] = ascii_row(offset / cols);
+        const float glyph = (hi.x - lo.x) / static_cast<float>(cols);
+        return ImVec2(lo.x + glyph * (static_cast<float>(offset % cols) + 0.5f), (lo.y + hi.y) / 2);
     }
 
     // Clicks a byte and gives its field the frame in which focus lands.
@@ -217,6 +257,11 @@ TEST_F(EditorTest, AsciiColumnStartsAfterTheGroupGaps) {
     EXPECT_EQ(s.hex_end, 32.0f + 16 * 20.0f);
     EXPECT_EQ(s.ascii_start, s.hex_end + 8.0f + 2 * 5.0f);
     EXPECT_EQ(s.ascii_end, s.ascii_start + 16 * 8.0f);
+    // The cells as drawn: a gap after every group of 8.
+    EXPECT_EQ(cell_pos(0x10).x - grid()->Pos.x, 32.0f);
+    EXPECT_EQ(cell_pos(0x11).x - cell_pos(0x10).x, 20.0f);
+    EXPECT_EQ(cell_pos(0x18).x - cell_pos(0x17).x, 20.0f + 5.0f);
+    EXPECT_EQ(ascii_row(1).first.x - grid()->Pos.x, s.ascii_start);
 
     editor.mid_cols = 0;
     s = layout();
@@ -310,7 +355,7 @@ TEST(MemoryEditorEditing, TwoDigitsPutInCommitACursorMovedThereDoesNot) {
         {"click at the end of the field",
          [](Harness& h) {
              const ImVec2 c = h.hex_cell(5);
-             h.ui.click(ImVec2(c.x + h.layout().glyph_width - 1, c.y));
+             h.ui.click(ImVec2(h.cell_pos(5).x + ImGui::CalcTextSize("00").x - 1, c.y));
          },
          false},
     };
@@ -549,7 +594,7 @@ TEST_F(EditorTest, HooksReplaceReadingAndWriting) {
     for (std::size_t k = 0; k < shadow.size(); ++k) shadow[k] = static_cast<ImU8>(k ^ 0xA0);
     std::vector<std::pair<std::size_t, ImU8>> writes;
     const ImU8* passed = mem.data();
-    editor.read_fn = [&](const ImU8* bytes, std::size_t offset) {
+    source = [&](const ImU8* bytes, std::size_t offset) {
         EXPECT_EQ(bytes, passed);
         return shadow[offset];
     };
@@ -588,7 +633,7 @@ TEST(MemoryEditorDisplay, HexCellText) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << int{c.byte} << " hexii " << c.hexii << " grey " << c.grey);
-        Harness h;
+        Harness h(false);  // the editor reads the bytes in place
         h.mem.assign(16, 0x20);
         h.mem[0] = c.byte;
         h.editor.show_hexii = c.hexii;
@@ -615,13 +660,13 @@ TEST_F(EditorTest, AsciiColumnGreysTheFullStopAndShowsDel) {
     mem[1] = 0x7F;
     mem[2] = 0x00;
     settle();
-    const MemoryEditorLayout s = layout();
-    const ImVec2 o = line_origin(0);
+    const auto [lo, hi] = ascii_row(0);
+    const float glyph = (hi.x - lo.x) / 16;
     const ImU32 disabled = ImGui::GetColorU32(ImGuiCol_TextDisabled);
     const ImU32 text = ImGui::GetColorU32(ImGuiCol_Text);
     auto colors_of_char = [&](int n) {
-        const float x0 = o.x + s.ascii_start + s.glyph_width * static_cast<float>(n) + 0.5f;
-        return colors_between(x0, x0 + s.glyph_width - 1.0f, o.y, o.y + s.line_height);
+        const float x0 = lo.x + glyph * static_cast<float>(n) + 0.5f;
+        return colors_between(x0, x0 + glyph - 1.0f, lo.y, hi.y);
     };
     auto all_in = [](const std::vector<ImU32>& colors, ImU32 color) {
         return !colors.empty() && std::all_of(colors.begin(), colors.end(), [&](ImU32 c) { return c == color; });
@@ -642,10 +687,9 @@ TEST_F(EditorTest, HighlightRangeIsOneBandAcrossTheGroupGap) {
     const MemoryEditorLayout s = layout();
     const auto rects = filled_rects(editor.highlight_color);
     ASSERT_EQ(rects.size(), 8u);
-    const float left = grid()->Pos.x;
-    EXPECT_EQ(rects.front().first.x, left + cell_x(4));
+    EXPECT_EQ(rects.front().first.x, cell_pos(4).x);
     for (std::size_t k = 0; k + 1 < rects.size(); ++k) EXPECT_EQ(rects[k].second.x, rects[k + 1].first.x);
-    EXPECT_EQ(rects.back().second.x, left + cell_x(11) + 2 * s.glyph_width);
+    EXPECT_EQ(rects.back().second.x, cell_pos(11).x + 2 * s.glyph_width);
     EXPECT_EQ(rects.front().second.y - rects.front().first.y, s.line_height);
 }
 
@@ -659,7 +703,7 @@ TEST_F(EditorTest, PreviewHighlightIsOneBoxPerByte) {
     ASSERT_EQ(rects.size(), 4u);
     for (std::size_t k = 0; k < rects.size(); ++k) {
         SCOPED_TRACE(k);
-        EXPECT_EQ(rects[k].first.x, grid()->Pos.x + cell_x(static_cast<int>(k)));
+        EXPECT_EQ(rects[k].first.x, cell_pos(k).x);
         EXPECT_EQ(rects[k].second.x - rects[k].first.x, 2 * s.glyph_width);
     }
 }
