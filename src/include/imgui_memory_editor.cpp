@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <type_traits>
 
 namespace {
@@ -127,21 +128,39 @@ struct MemoryEditor::GridPass {
     bool data_next = false;
 };
 
+namespace {
+
+// The lines on screen, first and end, from the clip rectangle of the window
+// being drawn and the y of its first line. The list clipper's first range is
+// not always them: while the focused field's line is scrolled out of view, the
+// clipper hands that line back as a range of its own.
+std::pair<int, int> visible_lines(float lines_top, float line_height, int line_count) {
+    const ImDrawList* draw_list = ImGui::GetWindowDrawList();
+    const float first = std::floor((draw_list->GetClipRectMin().y - lines_top) / line_height);
+    const float end = std::ceil((draw_list->GetClipRectMax().y - lines_top) / line_height);
+    const int visible_first = std::clamp(static_cast<int>(first), 0, line_count);
+    return {visible_first, std::clamp(static_cast<int>(end), visible_first, line_count)};
+}
+
+}  // namespace
+
+float MemoryEditor::footer_height() const {
+    const float sep = ImGui::GetStyle().ItemSpacing.y;
+    float height = 0.0f;
+    if (show_options) height += sep + ImGui::GetFrameHeightWithSpacing() * 1.0f;
+    if (show_data_preview) {
+        height += sep + ImGui::GetFrameHeightWithSpacing() * 1.0f + ImGui::GetTextLineHeightWithSpacing() * 3.0f;
+    }
+    return height;
+}
+
 void MemoryEditor::draw_contents(ImU8* bytes, std::size_t size, std::size_t base_address) {
     if (cols < 1) cols = 1;
     MemoryEditorLayout s;
     compute_layout(s, size, base_address);
-    const ImGuiStyle& style = ImGui::GetStyle();
 
-    // Room under the grid for the options and preview lines.
-    const float footer_sep = style.ItemSpacing.y;
-    float footer_height = 0.0f;
-    if (show_options) footer_height += footer_sep + ImGui::GetFrameHeightWithSpacing() * 1.0f;
-    if (show_data_preview) {
-        footer_height +=
-            footer_sep + ImGui::GetFrameHeightWithSpacing() * 1.0f + ImGui::GetTextLineHeightWithSpacing() * 3.0f;
-    }
-    ImGui::BeginChild("##scrolling", ImVec2(0.0f, -footer_height), false, ImGuiWindowFlags_NoMove);
+    // The grid fills the window but for the room of the lines under it.
+    ImGui::BeginChild("##scrolling", ImVec2(0.0f, -footer_height()), false, ImGuiWindowFlags_NoMove);
     ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(0.0f, 0.0f));
     ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(0.0f, 0.0f));
 
@@ -149,31 +168,34 @@ void MemoryEditor::draw_contents(ImU8* bytes, std::size_t size, std::size_t base
     // Only the visible lines are laid out: the cost of a frame does not grow
     // with the size.
     const int line_count = static_cast<int>((size + ucols - 1) / ucols);
-    ImDrawList* draw_list = ImGui::GetWindowDrawList();
-    // The lines on screen, from the child's clip rectangle. The clipper's first
-    // range is not always them: while the focused field's line is scrolled out
-    // of view, the clipper hands that line back as a range of its own.
-    const float lines_top = ImGui::GetCursorScreenPos().y;
-    const float first_visible = std::floor((draw_list->GetClipRectMin().y - lines_top) / s.line_height);
-    const float end_visible = std::ceil((draw_list->GetClipRectMax().y - lines_top) / s.line_height);
-    const int visible_first = std::clamp(static_cast<int>(first_visible), 0, line_count);
-    const int visible_end = std::clamp(static_cast<int>(end_visible), visible_first, line_count);
+    const auto [visible_first, visible_end] =
+        visible_lines(ImGui::GetCursorScreenPos().y, s.line_height, line_count);
     ImGuiListClipper clipper;
     clipper.Begin(line_count, s.line_height);
     bool more_lines = clipper.Step();
 
-    GridPass pass{s, draw_list, bytes, size, base_address, ucols,
-                  static_cast<std::size_t>(visible_first) * ucols,
-                  static_cast<std::size_t>(visible_end) * ucols, 0,
-                  ImGui::GetColorU32(ImGuiCol_Text), 0,
-                  uppercase_hex ? "%0*zX: " : "%0*zx: ", uppercase_hex ? "%0*zX" : "%0*zx",
-                  uppercase_hex ? "%02X" : "%02x", uppercase_hex ? "%02X " : "%02x "};
-    pass.color_disabled = grey_out_zeroes ? ImGui::GetColorU32(ImGuiCol_TextDisabled) : pass.color_text;
+    const ImU32 color_text = ImGui::GetColorU32(ImGuiCol_Text);
+    GridPass pass{
+        .s = s,
+        .draw_list = ImGui::GetWindowDrawList(),
+        .bytes = bytes,
+        .size = size,
+        .base_address = base_address,
+        .cols = ucols,
+        .visible_start = static_cast<std::size_t>(visible_first) * ucols,
+        .visible_end = static_cast<std::size_t>(visible_end) * ucols,
+        .preview_size = show_data_preview ? data_type_size(preview_type) : 0,
+        .color_text = color_text,
+        .color_disabled = grey_out_zeroes ? ImGui::GetColorU32(ImGuiCol_TextDisabled) : color_text,
+        .format_address = uppercase_hex ? "%0*zX: " : "%0*zx: ",
+        .format_data = uppercase_hex ? "%0*zX" : "%0*zx",
+        .format_byte = uppercase_hex ? "%02X" : "%02x",
+        .format_byte_cell = uppercase_hex ? "%02X " : "%02x ",
+    };
 
     if (read_only || editing_addr >= size) editing_addr = none;
     if (preview_addr >= size) preview_addr = none;
     keep_handover_digits();
-    pass.preview_size = show_data_preview ? data_type_size(preview_type) : 0;
 
     const std::size_t backup = editing_addr;
     if (editing_addr != none) pass.next = arrow_key_target(size);

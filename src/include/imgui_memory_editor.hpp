@@ -133,6 +133,9 @@ private:
     ImU8 read_byte(const ImU8* bytes, std::size_t offset) const;
     void write_byte(ImU8* bytes, std::size_t offset, ImU8 value) const;
 
+    // Room kept under the grid for the options and preview lines.
+    float footer_height() const;
+
     // Moves the hex digits typed this frame into handover_digits while a
     // hand-over to the byte being edited is under way; ends a hand-over that
     // no longer matches the editing position.
