@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,6 +71,12 @@ protected:
 
     // Saves region of the panel window out of a screenshot as its own PNG.
     bool crop(const std::string& shot, PanelRegion region, const std::string& out);
+    // The pixels of a region of the panel window, read from the screen.
+    std::vector<std::uint32_t> pixels(PanelRegion region);
+    // Waits until a region's pixels differ from before; false after limit.
+    bool pixels_change(PanelRegion region, const std::vector<std::uint32_t>& before,
+                       std::chrono::milliseconds limit = std::chrono::seconds(5));
+
     // The number of pixels in which two PNGs of one size differ; -1 when
     // they cannot be compared.
     static long differing_pixels(const std::string& a, const std::string& b);
@@ -78,6 +86,9 @@ protected:
 
     // File > Quit, then the exit code (-1 when it did not end within 10 s).
     int quit_and_wait();
+
+    // Added to the panel's environment by start_panel.
+    std::map<std::string, std::string> panel_env;
 
     XSession x;
     TempDir dir;
