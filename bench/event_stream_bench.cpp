@@ -57,7 +57,7 @@
 #include <nng/protocol/bus0/bus.h>
 
 #include "allocator_tuning.hpp"
-#include "loopback.hpp"
+#include "free_port.hpp"
 #include "frame.hpp"
 #include "frame_schedule.hpp"
 #include "imgui.h"
@@ -372,11 +372,11 @@ int main(int argc, char** argv) {
     std::fprintf(report, "%-6s %10s %22s %12s %8s %10s\n", "side", "rate/s", "received", "arrived/s", "lost",
                  "cpu us/ev");
 
-    const std::string nowhere = url_of(free_port());  // the stand-in's pair dial; nobody listens
-    const std::string bare_url = url_of(free_port());
-    const std::string panel_bus = url_of(free_port());
+    const std::string nowhere = free_loopback_url();  // the stand-in's pair dial; nobody listens
+    const std::string bare_url = free_loopback_url();
+    const std::string panel_bus = free_loopback_url();
     BareReceiver bare(bare_url);
-    HeadlessPanel panel(panel_bus, url_of(free_port()));
+    HeadlessPanel panel(panel_bus, free_loopback_url());
     panel.frame();  // the first frame starts the hub: the panel listens from here on
 
     std::vector<int> rates(std::begin(paced_rates), std::end(paced_rates));

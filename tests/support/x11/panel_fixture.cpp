@@ -38,8 +38,8 @@ void PanelFixture::stop_standin() {
 }
 
 void PanelFixture::attach_component() {
-    component = std::make_unique<Endpoint>(&component_url, EndpointKind::bus_dial);
-    ASSERT_TRUE(component->connect());
+    component = std::make_unique<PeerSocket>(PeerSocket::Protocol::bus, component_url);
+    ASSERT_TRUE(component->dial());
     ASSERT_TRUE(component->wait_for_peer(10s));
     // The panel's end of the pipe attaches a moment after this one.
     std::this_thread::sleep_for(200ms);

@@ -15,6 +15,7 @@
 
 #include "child_process.hpp"
 #include "endpoint.hpp"
+#include "peer_socket.hpp"
 #include "x_session.hpp"
 
 // A rectangle of the panel window.
@@ -95,7 +96,7 @@ protected:
     std::unique_ptr<ChildProcess> panel;
     std::unique_ptr<ChildProcess> standin;
     std::string component_url{"tcp://127.0.0.1:31337"};
-    std::unique_ptr<Endpoint> component;
+    std::unique_ptr<PeerSocket> component;
     unsigned long window = 0;
     WindowGeometry origin;
     std::string run_dir;  // the panel's working directory
