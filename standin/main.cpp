@@ -1,8 +1,8 @@
 // qz3-standin: a stand-in for the QZ3_MK processor simulator, so that the
 // panel can be used and tested without the real one.
 //
-// It dials the panel's bus and pair sockets with Endpoint's dial kinds, whose
-// nng dialer keeps redialling until the panel listens and again whenever the
+// It dials the panel's bus and pair sockets with PeerSockets, whose nng
+// dialer keeps redialling until the panel listens and again whenever the
 // panel goes away and comes back (a restart), and keeps the state of the
 // instruction memory (256 words of 32 bits), the register file (16 registers
 // of 8 bits) and the data memory (256 bytes), and keeps this contract:
@@ -25,9 +25,9 @@
 // wrong shape, an index or value out of range) changes nothing, publishes
 // nothing and is noted on standard error.
 //
-// Test modes. A bus drops what it sends while no peer is attached; so both
-// modes start once the bus connection is up (and a moment more, for the
-// panel's end of it to attach):
+// Test modes. A bus drops what it sends while no peer is attached; so the
+// one-shot modes (--malformed, --flood) start once the bus connection is up
+// and settle_time more, for the panel's end of it to attach:
 //   --malformed   publishes the table of hostile bodies in hostile_inputs.hpp
 //                 (bodies that are not bounded UBJSON, values that are no
 //                 envelope, envelopes whose fields are missing, of the wrong
@@ -44,9 +44,12 @@
 //                 hold-up the flood catches up, yielding the processor every
 //                 few events.
 // The bus drops what overflows its 16-message queue per peer, and on a busy
-// machine nng's sending threads fall that far behind a publisher: both modes
-// hold back while nng has more than a few of their messages still to write
-// into the connection (SendBacklog).
+// machine nng's sending threads fall that far behind a publisher: the
+// one-shot modes hold back while nng has more than a few of their messages
+// still to write into the connection (SendBacklog). nng tells a bus publisher
+// nothing of that queue, and a pace alone holds only while the machine is
+// idle; a pair link would push back, but the panel takes events on its bus
+// only. So the kernel's count of what nng has written is the one signal.
 //
 // Threads: the main thread dials, runs the test modes and waits for SIGINT or
 // SIGTERM; one thread serves pair and one serves bus. The Processor is shared
@@ -76,6 +79,7 @@
 #include "envelope_peek.hpp"
 #include "hostile_inputs.hpp"
 #include "message.hpp"
+#include "peer_socket.hpp"
 #include "processor.hpp"
 #include "send_backlog.hpp"
 #include "wire_names.hpp"
@@ -113,10 +117,11 @@ constexpr const char* usage_text =
     "  --rate PER_SECOND  pace of --flood; 0 (the default) is as fast as possible\n"
     "  --malformed        publish a table of hostile bodies, then a \"write\" of\n"
     "                     register 15 = 15 that ends the batch\n"
+    "                     (--flood and --malformed start 50 ms after the bus\n"
+    "                     connection to the panel is up)\n"
     "  --ignore-pings     never answer a \"ping\" (a simulator that hangs)\n"
     "  --demo             load a small program and run it, 5 steps a second\n"
     "                     (--rate sets another pace)\n"
-    "                     (both modes start at the first message from the panel)\n"
     "  --quiet            write nothing on standard error once started\n"
     "  --verbose          write every envelope received and sent on standard output\n"
     "  --help             show this text and exit\n"
@@ -251,13 +256,13 @@ class Standin {
 public:
     explicit Standin(const Options& options)
         : options_(options),
-          bus_(&options_.bus_url, EndpointKind::bus_dial),
-          pair_(&options_.pair_url, EndpointKind::pair_dial) {}
+          bus_(PeerSocket::Protocol::bus, options_.bus_url),
+          pair_(PeerSocket::Protocol::pair, options_.pair_url) {}
 
     int run() {
         // The dialers retry by themselves; a failure here is an address nng
         // cannot dial at all, and retrying would not help.
-        if (!bus_.connect() || !pair_.connect()) return 1;
+        if (!bus_.dial() || !pair_.dial()) return 1;
         note("dialling " + options_.bus_url + " (bus) and " + options_.pair_url + " (pair)");
 
         std::thread pair_thread([this] { serve_pair(); });
@@ -281,7 +286,7 @@ public:
 
 private:
     template <class Handler>
-    void serve(Endpoint& endpoint, Handler handle, const char* name) {
+    void serve(PeerSocket& endpoint, Handler handle, const char* name) {
         while (!stop_requested) {
             Message m;
             try {
@@ -548,8 +553,8 @@ private:
     }
 
     Options options_;
-    Endpoint bus_;
-    Endpoint pair_;
+    PeerSocket bus_;
+    PeerSocket pair_;
     const std::vector<std::uint8_t> ping_reply_ = encode(make_envelope(
         MessageKind::event, std::string(wire::sub_ping), nullptr, std::string(wire::simulation_control), ""));
     std::mutex machine_mutex_;  // guards machine_; held while its events are published

@@ -12,6 +12,7 @@
 
 #include "child_process.hpp"
 #include "demo.hpp"
+#include "free_port.hpp"
 #include "endpoint.hpp"
 #include "hostile_inputs.hpp"
 #include "message.hpp"
@@ -72,10 +73,11 @@ protected:
         }
     }
 
-    // Wakes the test modes, which start at the first message from the panel:
-    // probes as above until one is answered. Events that came first are kept
-    // for next_mode_event.
-    void trigger_modes() {
+    // The one-shot modes start 50 ms after the stand-in's bus connection is
+    // up: probes as above until one is answered, so that the connection is up
+    // here too. Events of the mode that came first are kept for
+    // next_mode_event.
+    void wait_connected_keeping_mode_events() {
         bool answered = wait_until(
             [this] {
                 bus->send(MessageKind::command, "write", {{"register_number", 0}, {"value", 0}}, "register_file", "");
@@ -121,8 +123,8 @@ protected:
         EXPECT_EQ(reply.value("origin", ""), "QZ3_MK.simulation_control");
     }
 
-    std::string bus_url = loopback_url(free_tcp_port());
-    std::string pair_url = loopback_url(free_tcp_port());
+    std::string bus_url = free_loopback_url();
+    std::string pair_url = free_loopback_url();
     std::optional<Endpoint> bus;
     std::optional<Endpoint> pair;
     TempDir dir;
@@ -229,7 +231,7 @@ TEST_F(StandinTest, CommandsThatDoNotFitChangeNothingAndPublishNothing) {
 TEST_F(StandinTest, PacedFloodArrivesWholeAndInSequence) {
     listen();
     start({"--flood", "300", "--rate", "1000"});
-    trigger_modes();
+    wait_connected_keeping_mode_events();
     for (int i = 0; i < 300; ++i) {
         Message m = next_mode_event();
         ASSERT_EQ(m, data_write(i % 256, i / 256)) << "event " << i;
@@ -245,7 +247,7 @@ TEST_F(StandinTest, PacedFloodArrivesWholeAndInSequence) {
 TEST_F(StandinTest, AFullSpeedFloodArrivesWholeAndInOrder) {
     listen();
     start({"--flood", "3000", "--rate", "0"});
-    trigger_modes();
+    wait_connected_keeping_mode_events();
     for (int i = 0; i < 3000; ++i) {
         Message m = next_mode_event();
         ASSERT_EQ(m, data_write(i % 256, i / 256)) << "event " << i;
@@ -257,7 +259,7 @@ TEST_F(StandinTest, MalformedModePublishesTheHostileTableInOrderThenItsMarker) {
     listen();
     testing::internal::CaptureStdout();  // the decode-failure reports
     start({"--malformed"});
-    trigger_modes();
+    wait_connected_keeping_mode_events();
     std::vector<Message> received;
     while (received.empty() || received.back() != register_write(15, 15)) {
         received.push_back(next_mode_event());

@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "child_process.hpp"
 #include "endpoint.hpp"
+#include "peer_socket.hpp"
 #include "x_session.hpp"
 
 // A rectangle of the panel window.
@@ -69,6 +72,12 @@ protected:
 
     // Saves region of the panel window out of a screenshot as its own PNG.
     bool crop(const std::string& shot, PanelRegion region, const std::string& out);
+    // The pixels of a region of the panel window, read from the screen.
+    std::vector<std::uint32_t> pixels(PanelRegion region);
+    // Waits until a region's pixels differ from before; false after limit.
+    bool pixels_change(PanelRegion region, const std::vector<std::uint32_t>& before,
+                       std::chrono::milliseconds limit = std::chrono::seconds(5));
+
     // The number of pixels in which two PNGs of one size differ; -1 when
     // they cannot be compared.
     static long differing_pixels(const std::string& a, const std::string& b);
@@ -79,12 +88,15 @@ protected:
     // File > Quit, then the exit code (-1 when it did not end within 10 s).
     int quit_and_wait();
 
+    // Added to the panel's environment by start_panel.
+    std::map<std::string, std::string> panel_env;
+
     XSession x;
     TempDir dir;
     std::unique_ptr<ChildProcess> panel;
     std::unique_ptr<ChildProcess> standin;
     std::string component_url{"tcp://127.0.0.1:31337"};
-    std::unique_ptr<Endpoint> component;
+    std::unique_ptr<PeerSocket> component;
     unsigned long window = 0;
     WindowGeometry origin;
     std::string run_dir;  // the panel's working directory
