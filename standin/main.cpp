@@ -35,6 +35,8 @@
 //                 one valid "write" event from QZ3_MK.register_file setting
 //                 register 15 to 15, which marks the batch's end.
 //   --ignore-pings  answers no "ping" at all: a simulator that hangs.
+//   --demo        loads a small program whenever a panel attaches and runs it
+//                 a few steps a second (demo.hpp), the commands served as ever.
 //   --flood N     publishes N "write" events from QZ3_MK.data_memory; event i
 //                 (0 to N-1) carries address i % 256 and value (i / 256) % 256,
 //                 so a receiver recovers i mod 65536 as value * 256 + address
@@ -55,6 +57,7 @@
 // applied and its events are published, so that events leave in the order
 // of the changes.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -71,6 +74,7 @@
 #include <unistd.h>
 
 #include "allocator_tuning.hpp"
+#include "demo.hpp"
 #include "endpoint.hpp"
 #include "envelope_peek.hpp"
 #include "hostile_inputs.hpp"
@@ -116,6 +120,8 @@ constexpr const char* usage_text =
     "                     (--flood and --malformed start 50 ms after the bus\n"
     "                     connection to the panel is up)\n"
     "  --ignore-pings     never answer a \"ping\" (a simulator that hangs)\n"
+    "  --demo             load a small program and run it, 5 steps a second\n"
+    "                     (--rate sets another pace)\n"
     "  --quiet            write nothing on standard error once started\n"
     "  --verbose          write every envelope received and sent on standard output\n"
     "  --help             show this text and exit\n"
@@ -130,6 +136,7 @@ struct Options {
     long long rate = 0;
     bool malformed = false;
     bool ignore_pings = false;
+    bool demo = false;
     bool quiet = false;
     bool verbose = false;
     bool help = false;
@@ -170,6 +177,7 @@ std::string parse_options(int argc, char** argv, Options& options) {
         else if (arg == "--rate") err = count(options.rate);
         else if (arg == "--malformed") options.malformed = true;
         else if (arg == "--ignore-pings") options.ignore_pings = true;
+        else if (arg == "--demo") options.demo = true;
         else if (arg == "--quiet") options.quiet = true;
         else if (arg == "--verbose") options.verbose = true;
         else if (arg == "--help") options.help = true;
@@ -232,6 +240,18 @@ std::optional<Processor::Component> component_named(const std::string& name) {
     return std::nullopt;
 }
 
+std::string_view name_of(Processor::Component component) {
+    switch (component) {
+        case Processor::Component::instruction_memory: return wire::instruction_memory;
+        case Processor::Component::register_file: return wire::register_file;
+        case Processor::Component::data_memory: return wire::data_memory;
+    }
+    return {};
+}
+
+// Fastest pace of the demo, steps a second.
+constexpr long long demo_max_rate = 1000;
+
 class Standin {
 public:
     explicit Standin(const Options& options)
@@ -257,6 +277,7 @@ public:
         }
         if (options_.malformed) send_malformed();
         if (options_.flood > 0) flood();
+        if (options_.demo) run_demo();
         while (!stop_requested) std::this_thread::sleep_for(receive_poll);
         pair_thread.join();
         bus_thread.join();
@@ -343,15 +364,7 @@ private:
         const Message& data = data_of(m);
         const std::string* destination = string_member(m, wire::key_destination);
         if (*sub == wire::sub_step) {
-            std::lock_guard<std::mutex> lock(machine_mutex_);
-            for (const Processor::Change& c : machine_.step()) {
-                if (c.component == Processor::Component::register_file) {
-                    publish(wire::sub_write, wire::register_file,
-                            {{wire::key_register_number, c.index}, {wire::key_value, c.value}});
-                } else {
-                    publish(wire::sub_write, wire::data_memory, {{wire::key_address, c.index}, {wire::key_value, c.value}});
-                }
-            }
+            step();
             return;
         }
         if (*sub == wire::sub_load && destination) {
@@ -359,6 +372,34 @@ private:
             return;
         }
         note("ignored on pair: " + printable(m));
+    }
+
+    void step() {
+        std::lock_guard<std::mutex> lock(machine_mutex_);
+        for (const Processor::Change& c : machine_.step()) {
+            if (c.component == Processor::Component::register_file) {
+                publish(wire::sub_write, wire::register_file,
+                        {{wire::key_register_number, c.index}, {wire::key_value, c.value}});
+            } else {
+                publish(wire::sub_write, wire::data_memory, {{wire::key_address, c.index}, {wire::key_value, c.value}});
+            }
+        }
+    }
+
+    void run_demo() {
+        demo::Actions actions{
+            [this](Processor::Component component, const std::vector<std::int64_t>& values) {
+                std::lock_guard<std::mutex> lock(machine_mutex_);
+                if (std::string why = machine_.load(component, 0, values); !why.empty()) {
+                    note("demo load not applied: " + why);
+                    return;
+                }
+                publish(wire::sub_load, name_of(component), {{wire::key_start, 0}, {wire::key_values, values}});
+            },
+            [this] { step(); },
+            [this](std::chrono::milliseconds limit) { return bus_.wait_for_peer(limit); },
+        };
+        demo::run(stop_requested, actions, static_cast<int>(std::min(options_.rate, demo_max_rate)));
     }
 
     void load(const std::string& destination, const Message& data) {

@@ -27,7 +27,7 @@ namespace panel_layout {
 // Centres of the controls.
 inline constexpr int step_x = 35, step_y = 66;
 inline constexpr int init_im_x = 46, init_im_y = 89;
-inline constexpr int run_test_0_x = 52, run_test_0_y = 158;
+inline constexpr int run_test_0_x = 52, run_test_0_y = 135;
 inline constexpr int reg3_x = 320, reg3_y = 158;
 // The hex cells of instruction word 0's bytes 0 and 3 (row 000).
 inline constexpr int im_byte0_x = 585, im_byte3_x = 639, im_row0_y = 64;
