@@ -3,7 +3,8 @@
 //
 // Panel: the real frame driver (Panel::frame, which run_frame calls for the
 // window) on a Dear ImGui context with no renderer, paced at 60 frames a
-// second like the window, listening on free ports (so that a running vedrik
+// second like the window, its arrivals waking it through the window's
+// WakeSignal (SDL user events, drained every frame), listening on free ports (so that a running vedrik
 // does not get in the way), with standard output (where it prints every
 // message) going to a file. Every frame takes the inbox, prints and applies each event
 // and draws all windows. Events are counted and checked for gaps afterwards
@@ -56,10 +57,13 @@
 #include <nng/nng.h>
 #include <nng/protocol/bus0/bus.h>
 
-#include "allocator_tuning.hpp"
+#include <SDL.h>
+
+#include "process_settings.hpp"
 #include "free_port.hpp"
 #include "frame.hpp"
 #include "frame_schedule.hpp"
+#include "wake_signal.hpp"
 #include "imgui.h"
 
 namespace {
@@ -273,6 +277,9 @@ class HeadlessPanel {
 public:
     HeadlessPanel(std::string bus_url, std::string pair_url)
         : schedule_(60), panel_(std::make_unique<Panel>(std::move(bus_url), std::move(pair_url))) {
+        SDL_Init(SDL_INIT_EVENTS);
+        wake_ = std::make_shared<WakeSignal>();
+        panel_->app.hub.bus.set_arrival_notice([wake = wake_] { wake->notify(); });
         ImGui::CreateContext();
         ImGuiIO& io = ImGui::GetIO();
         io.DisplaySize = ImVec2(1280, 720);
@@ -282,7 +289,9 @@ public:
         io.Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
     }
     ~HeadlessPanel() {
+        wake_->disable();
         panel_.reset();
+        SDL_Quit();
         ImGui::DestroyContext();
     }
 
@@ -290,6 +299,10 @@ public:
         ImGuiIO& io = ImGui::GetIO();
         io.DeltaTime = 1.0f / 60.0f;
         schedule_.frame_started(FrameSchedule::Clock::now());
+        SDL_Event event;
+        while (SDL_PollEvent(&event)) {
+        }
+        wake_->rearm();
         ImGui::NewFrame();
         bool done = false;
         panel_->frame(done);
@@ -301,6 +314,7 @@ public:
 
 private:
     FrameSchedule schedule_;
+    std::shared_ptr<WakeSignal> wake_;
     std::unique_ptr<Panel> panel_;
 };
 

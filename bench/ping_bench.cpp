@@ -43,7 +43,7 @@
 #include <nng/nng.h>
 #include <nng/protocol/pair0/pair.h>
 
-#include "allocator_tuning.hpp"
+#include "process_settings.hpp"
 #include "free_port.hpp"
 #include "control_panel.hpp"
 #include "endpoint.hpp"

@@ -6,19 +6,18 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <thread>
 
 #include <SDL.h>
 #include <SDL_opengl.h>
 
-#include "allocator_tuning.hpp"
 #include "frame.hpp"
 #include "frame_schedule.hpp"
 #include "imgui.h"
 #include "imgui_impl_opengl2.h"
 #include "imgui_impl_sdl.h"
+#include "process_settings.hpp"
 #include "redraw_check.hpp"
 #include "wake_signal.hpp"
 
@@ -51,13 +50,9 @@ void wait_for_next_frame(const FrameSchedule::Next& next) {
 }  // namespace
 
 int main(int, char**) {
+    // Process-wide settings, with their reasons (process_settings.hpp).
     keep_freed_memory_for_reuse();
-    // Mesa's software rasterizer (llvmpipe, under Xvfb and without a GPU)
-    // starts one rasterizer thread per processor and hands every frame to
-    // them; the panel's frames are small, and for them the hand-off costs
-    // more than it saves. Rasterizing on the main thread unless the user
-    // chose otherwise; other drivers ignore the variable.
-    setenv("LP_NUM_THREADS", "0", 0);
+    rasterize_on_main_thread();
 
     // Setup.
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_GAMECONTROLLER) != 0) {

@@ -73,13 +73,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "allocator_tuning.hpp"
 #include "demo.hpp"
 #include "endpoint.hpp"
 #include "envelope_peek.hpp"
 #include "hostile_inputs.hpp"
 #include "message.hpp"
 #include "peer_socket.hpp"
+#include "process_settings.hpp"
 #include "processor.hpp"
 #include "send_backlog.hpp"
 #include "wire_names.hpp"
