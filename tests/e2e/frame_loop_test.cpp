@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <dirent.h>
-#include <fstream>
 #include <set>
 #include <thread>
 
@@ -28,22 +26,6 @@ std::string vsync_name(const testing::TestParamInfo<Vsync>& info) {
 }
 
 constexpr auto refresh = std::chrono::microseconds(16'667);
-
-// Processor time of every thread of a process so far.
-std::chrono::nanoseconds process_cpu(int pid) {
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    long long total = 0;
-    if (DIR* dir = opendir(tasks.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] == '.') continue;
-            std::ifstream schedstat(tasks + "/" + entry->d_name + "/schedstat");
-            long long ns = 0;
-            if (schedstat >> ns) total += ns;
-        }
-        closedir(dir);
-    }
-    return std::chrono::nanoseconds(total);
-}
 
 class FrameLoop : public PanelFixture, public testing::WithParamInterface<Vsync> {
 protected:
@@ -67,13 +49,11 @@ TEST_P(FrameLoop, AnIdlePanelWithASimulatorAttachedCostsUnderHalfAPercentOfACore
     start_panel();
     start_standin();
     park_pointer();
-    // The frames of the start and of the pointer's move settle well within this.
-    std::this_thread::sleep_for(1s);
 
-    const auto cpu_before = process_cpu(panel->pid());
+    const auto cpu_before = panel_cpu();
     const auto wall_before = Clock::now();
-    std::this_thread::sleep_for(4s);
-    const double share = std::chrono::duration<double>(process_cpu(panel->pid()) - cpu_before).count() /
+    std::this_thread::sleep_for(4s);  // the span measured
+    const double share = std::chrono::duration<double>(panel_cpu() - cpu_before).count() /
                          std::chrono::duration<double>(Clock::now() - wall_before).count();
     EXPECT_LT(share, 0.005) << "of one core";
     EXPECT_EQ(quit_and_wait(), 0);
@@ -88,12 +68,11 @@ TEST_P(FrameLoop, AnEventWakesAnIdlePanelAndIsPrintedAndShownWithinTwoRefreshes)
     start_panel();
     attach_component();
     park_pointer();
-    std::this_thread::sleep_for(500ms);
 
     auto best_console = std::chrono::nanoseconds::max();
     auto best_screen = std::chrono::nanoseconds::max();
     for (int i = 0; i < 5; ++i) {
-        std::this_thread::sleep_for(300ms);
+        ASSERT_TRUE(settle()) << "the panel does not go idle";
         const auto before = pixels(data_memory);
         const std::string line =
             envelope_line("QZ3_MK.data_memory", "write", R"({"address":)" + std::to_string(i) + R"(,"value":65})");
@@ -124,9 +103,8 @@ TEST_P(FrameLoop, ABlinkingCursorAndAHeldKeyStillChangeTheScreen) {
     // A register field being edited: its cursor blinks with nothing else happening.
     click(reg3_x, reg3_y);
     park_pointer();
-    const PanelRegion reg3_field{reg3_x - 95, reg3_y - 8, 80, 16};
     EXPECT_GE(distinct_images(reg3_field, 2500ms), 2u) << "the cursor does not blink";
-    x.key("Escape");
+    press("Escape", reg3_field);
 
     // A held arrow key in the hex editor moves the selection byte after byte.
     click(dm_byte0_x, dm_row0_y);

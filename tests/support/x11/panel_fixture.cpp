@@ -1,18 +1,74 @@
 #include "panel_fixture.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
+
+#include <dirent.h>
 
 using namespace std::chrono_literals;
 
-void PanelFixture::start_panel(const std::string& run_name) {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long the panel's threads stay asleep, with no processor time spent,
+// before it counts as settled: several refresh periods, longer than any
+// pause between the frames of one burst.
+constexpr auto quiet = 100ms;
+
+// The clear colour of the panel's window, (0.45, 0.55, 0.60).
+constexpr std::uint32_t background = 0x738C99;
+
+bool near_colour(std::uint32_t a, std::uint32_t b) {
+    for (int shift : {0, 8, 16}) {
+        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 2) return false;
+    }
+    return true;
+}
+
+struct Activity {
+    std::chrono::nanoseconds cpu{0};
+    bool running = false;  // a thread was on a processor or waiting for one
+};
+
+// Sums the threads of a process from /proc: their processor time
+// (schedstat) and whether any is runnable (state R in stat).
+Activity activity_of(int pid) {
+    Activity a;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (dir == nullptr) return a;
+    long long total = 0;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        const std::string task = tasks + "/" + entry->d_name;
+        std::ifstream schedstat(task + "/schedstat");
+        long long ns = 0;
+        if (schedstat >> ns) total += ns;
+        // The state follows the name, which is in parentheses and may hold any.
+        const std::string stat = read_file(task + "/stat");
+        const auto close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'R') a.running = true;
+    }
+    closedir(dir);
+    a.cpu = std::chrono::nanoseconds(total);
+    return a;
+}
+
+}  // namespace
+
+void PanelFixture::start_panel(const std::string& run_name, Layout layout) {
     run_dir = dir.file(run_name);
     std::filesystem::create_directories(run_dir);
-    std::filesystem::copy_file(std::filesystem::path(VEDRIK_E2E_DIR) / "panel.ini", run_dir + "/imgui.ini",
-                               std::filesystem::copy_options::overwrite_existing);
+    if (layout == Layout::pinned) {
+        std::filesystem::copy_file(std::filesystem::path(VEDRIK_E2E_DIR) / "panel.ini", run_dir + "/imgui.ini",
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
     std::map<std::string, std::string> env = panel_env;
     env["DISPLAY"] = x.display();
     panel = std::make_unique<ChildProcess>(
@@ -21,6 +77,17 @@ void PanelFixture::start_panel(const std::string& run_name) {
     ASSERT_TRUE(found.has_value()) << panel->stderr_text();
     window = *found;
     origin = x.geometry(window);
+    // Near the bottom-right corner no window is drawn in either layout: the
+    // background there is the first frame on the screen.
+    const PanelRegion corner{origin.width - 10, origin.height - 10, 1, 1};
+    ASSERT_TRUE(wait_until(
+        [&] {
+            const auto p = pixels(corner);
+            return p.size() == 1 && near_colour(p[0], background);
+        },
+        20s))
+        << "the window never showed its first frame: " << panel->stderr_text();
+    ASSERT_TRUE(settle()) << "the panel never settled after its start";
 }
 
 void PanelFixture::start_standin(std::vector<std::string> extra) {
@@ -41,39 +108,127 @@ void PanelFixture::attach_component() {
     component = std::make_unique<PeerSocket>(PeerSocket::Protocol::bus, component_url);
     ASSERT_TRUE(component->dial());
     ASSERT_TRUE(component->wait_for_peer(10s));
-    // The panel's end of the pipe attaches a moment after this one.
-    std::this_thread::sleep_for(200ms);
+    // This end attaches once it has the panel's protocol header; the panel's
+    // end once it has read this one's.
+    ASSERT_TRUE(wait_until([] { return taken_connections(31337) >= 1; }, 10s))
+        << "the panel never took the connection";
+    const std::string out = panel->stdout_text();
+    paced_base_ = std::count(out.begin(), out.end(), '\n');
+    paced_sent_ = 0;
 }
 
-bool PanelFixture::established(int port) {
+bool PanelFixture::send_paced(const std::string& sub_type, const Message& data, const std::string& from) {
+    constexpr long long ahead = 8;  // half the send queue
+    if (!stdout_lines_reach(paced_base_ + paced_sent_ - ahead)) return false;
+    component->send(MessageKind::event, sub_type, data, from, "");
+    ++paced_sent_;
+    return true;
+}
+
+namespace {
+
+// ss's lines for the established TCP connections of a local port:
+// "Recv-Q Send-Q Local-Address:Port Peer-Address:Port".
+std::string established_lines(int port) {
     std::string out;
     run_command("ss -Htn state established \"( sport = :" + std::to_string(port) + " )\"", &out);
-    return !out.empty();
+    return out;
 }
 
-void PanelFixture::click(int dx, int dy) { x.click(origin.x + dx, origin.y + dy); }
+}  // namespace
+
+bool PanelFixture::established(int port) { return !established_lines(port).empty(); }
+
+int PanelFixture::taken_connections(int port) {
+    std::istringstream lines(established_lines(port));
+    int n = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        long unread = -1;
+        if (fields >> unread && unread == 0) ++n;
+    }
+    return n;
+}
+
+std::chrono::nanoseconds PanelFixture::panel_cpu() const { return activity_of(panel->pid()).cpu; }
+
+bool PanelFixture::settle(std::chrono::milliseconds limit) {
+    // The X server too: input it has not yet passed on is still to come.
+    const auto both = [&] {
+        const Activity p = activity_of(panel->pid()), s = activity_of(x.server_pid());
+        return Activity{p.cpu + s.cpu, p.running || s.running};
+    };
+    const auto deadline = Clock::now() + limit;
+    Activity last = both();
+    auto still_since = Clock::now();
+    while (Clock::now() < deadline) {
+        if (!panel->running()) return true;
+        std::this_thread::sleep_for(5ms);
+        const Activity now = both();
+        if (now.running || now.cpu != last.cpu) {
+            still_since = Clock::now();
+        } else if (Clock::now() - still_since >= quiet) {
+            return true;
+        }
+        last = now;
+    }
+    return false;
+}
+
+void PanelFixture::wait_woken(std::chrono::nanoseconds before) {
+    wait_until([&] { return !panel->running() || panel_cpu() != before; }, 2s);
+}
+
+void PanelFixture::click(int dx, int dy, std::chrono::milliseconds settle_limit) {
+    const auto before = panel_cpu();
+    x.click(origin.x + dx, origin.y + dy);
+    wait_woken(before);
+    settle(settle_limit);
+}
 
 void PanelFixture::park_pointer() {
-    x.run("xdotool mousemove " + std::to_string(origin.x + panel_layout::idle_x) + " " +
-          std::to_string(origin.y + panel_layout::idle_y));
-    std::this_thread::sleep_for(200ms);
+    const auto before = panel_cpu();
+    x.move(origin.x + panel_layout::idle_x, origin.y + panel_layout::idle_y);
+    wait_woken(before);
+    settle();
+}
+
+void PanelFixture::type(const std::string& text) {
+    const auto before = panel_cpu();
+    x.type(text);
+    wait_woken(before);
+    settle();
+}
+
+void PanelFixture::press(const std::string& key, PanelRegion watched, std::chrono::milliseconds settle_limit) {
+    const auto before = panel_cpu();
+    const auto image = pixels(watched);
+    x.key(key, [&] { return pixels(watched) != image; }, 1s);
+    wait_woken(before);
+    settle(settle_limit);
 }
 
 bool PanelFixture::stdout_has(const std::string& text, std::chrono::milliseconds limit) {
     return wait_until([&] { return panel->stdout_text().find(text) != std::string::npos; }, limit);
 }
 
-int PanelFixture::cell_brightness(const std::string& shot, int dx, int dy) {
-    std::string out;
-    run_command("convert " + shot + " -crop 12x8+" + std::to_string(origin.x + dx - 6) + "+" +
-                    std::to_string(origin.y + dy - 4) + " -colorspace Gray -format '%[fx:int(255*maxima)]' info:",
-                &out);
-    return std::atoi(out.c_str());
+bool PanelFixture::stdout_lines_reach(long long lines, std::chrono::milliseconds limit) {
+    return wait_until(
+        [&] {
+            const std::string out = panel->stdout_text();
+            return std::count(out.begin(), out.end(), '\n') >= lines;
+        },
+        limit);
 }
 
-bool PanelFixture::crop(const std::string& shot, PanelRegion r, const std::string& out) {
-    return run_command("convert " + shot + " -crop " + std::to_string(r.width) + "x" + std::to_string(r.height) + "+" +
-                       std::to_string(origin.x + r.x) + "+" + std::to_string(origin.y + r.y) + " +repage " + out) == 0;
+int PanelFixture::cell_brightness(int dx, int dy) {
+    int brightest = 0;
+    for (std::uint32_t p : pixels({dx - 6, dy - 4, 12, 8})) {
+        const int r = static_cast<int>((p >> 16) & 0xFF), g = static_cast<int>((p >> 8) & 0xFF),
+                  b = static_cast<int>(p & 0xFF);
+        brightest = std::max(brightest, (2126 * r + 7152 * g + 722 * b) / 10000);
+    }
+    return brightest;
 }
 
 std::vector<std::uint32_t> PanelFixture::pixels(PanelRegion r) {
@@ -85,12 +240,15 @@ bool PanelFixture::pixels_change(PanelRegion region, const std::vector<std::uint
     return wait_until([&] { return pixels(region) != before; }, limit);
 }
 
-long PanelFixture::differing_pixels(const std::string& a, const std::string& b) {
-    // compare prints the count on standard error and exits 1 when they differ.
-    std::string out;
-    int code = run_command("compare -metric AE " + a + " " + b + " null: 2>&1", &out);
-    if (code != 0 && code != 1) return -1;
-    return std::atol(out.c_str());
+bool PanelFixture::pixels_become(PanelRegion region, const std::vector<std::uint32_t>& expected,
+                                 std::chrono::milliseconds limit) {
+    return wait_until([&] { return pixels(region) == expected; }, limit);
+}
+
+long PanelFixture::differing_pixels(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+    long n = static_cast<long>(std::max(a.size(), b.size()) - std::min(a.size(), b.size()));
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) n += a[i] != b[i];
+    return n;
 }
 
 long PanelFixture::status_kb(const char* field) {
@@ -104,6 +262,7 @@ long PanelFixture::status_kb(const char* field) {
 }
 
 int PanelFixture::quit_and_wait() {
+    // "File" sits at the left of the main menu bar; "Quit" is the first item of its menu.
     click(18, 9);
     click(28, 30);
     auto code = panel->wait_for(10s);

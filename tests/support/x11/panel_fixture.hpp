@@ -29,6 +29,8 @@ inline constexpr int step_x = 35, step_y = 66;
 inline constexpr int init_im_x = 46, init_im_y = 89;
 inline constexpr int run_test_0_x = 52, run_test_0_y = 135;
 inline constexpr int reg3_x = 320, reg3_y = 158;
+// The left of register 3's field, where its text and cursor are drawn.
+inline constexpr PanelRegion reg3_field{reg3_x - 95, reg3_y - 8, 80, 16};
 // The hex cells of instruction word 0's bytes 0 and 3 (row 000).
 inline constexpr int im_byte0_x = 585, im_byte3_x = 639, im_row0_y = 64;
 // Data memory byte 0 and byte 1 (row 00).
@@ -37,15 +39,30 @@ inline constexpr int dm_byte0_x = 577, dm_byte1_x = 595, dm_row0_y = 404;
 inline constexpr PanelRegion register_file{222, 52, 296, 446};
 inline constexpr PanelRegion instruction_memory{532, 52, 596, 306};
 inline constexpr PanelRegion data_memory{532, 392, 596, 306};
+// Everything above the data memory window: the menu bar, the main window,
+// the register file, the instruction memory and their popups.
+inline constexpr PanelRegion above_data_memory{0, 0, 1280, 390};
 // A spot over no window, where the pointer hovers nothing.
 inline constexpr int idle_x = 1200, idle_y = 600;
 }  // namespace panel_layout
 
+// Waits in this fixture are on what the panel shows or does, each with a
+// bound. The panel runs frames only while something can change its window
+// and sleeps otherwise, so "it has handled everything sent to it" is seen
+// from outside as its threads, and the X server's, all asleep with their
+// processor time standing still (settle). Every input is followed by that
+// wait.
 class PanelFixture : public ::testing::Test {
 protected:
-    // Starts vedrik in a fresh working directory with the pinned layout and
-    // waits for its window. run_name tells runs within one test apart.
-    void start_panel(const std::string& run_name = "panel");
+    enum class Layout {
+        pinned,  // the windows where tests/e2e/panel.ini puts them
+        fresh,   // no imgui.ini: the panel's own first layout
+    };
+
+    // Starts vedrik in a fresh working directory and waits until its window
+    // shows its first frame and the panel has settled. run_name tells runs
+    // within one test apart.
+    void start_panel(const std::string& run_name = "panel", Layout layout = Layout::pinned);
     // Starts the stand-in on the fixed ports with --quiet and extra, and
     // waits until both its connections are established.
     void start_standin(std::vector<std::string> extra = {});
@@ -56,31 +73,57 @@ protected:
     // component, and waits until the panel has taken the connection.
     void attach_component();
 
+    // Sends an event with origin from through component, waiting first
+    // until the panel has printed all but a few of those sent before: a bus
+    // drops a message when the connection's send queue (16 messages in nng)
+    // is full, which a sender that does not wait soon makes it. False when
+    // the panel fell behind for 10 s.
+    bool send_paced(const std::string& sub_type, const Message& data, const std::string& from);
+
     // An established TCP connection to the local port exists.
     static bool established(int port);
+    // Established connections to the local port whose process has read all
+    // that came in: on the panel's ports, the ones it has taken.
+    static int taken_connections(int port);
 
-    void click(int dx, int dy);
+    // Waits until the panel has handled everything sent to it: all its
+    // threads and the X server's asleep, their processor time still for a
+    // while. False after limit (a panel that is kept busy, by a stream,
+    // never settles).
+    bool settle(std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // Processor time of every thread of the panel so far.
+    std::chrono::nanoseconds panel_cpu() const;
+
+    // Input, each followed by a wait until the panel has woken for it and
+    // settled (at most settle_limit).
+    void click(int dx, int dy, std::chrono::milliseconds settle_limit = std::chrono::seconds(10));
     // Moves the pointer where it hovers nothing.
     void park_pointer();
+    void type(const std::string& text);
+    // Holds a key down until watched shows a change (the frame that read it
+    // has been drawn; at most 1 s), then releases it.
+    void press(const std::string& key, PanelRegion watched,
+               std::chrono::milliseconds settle_limit = std::chrono::seconds(10));
 
     // Waits until the panel's standard output holds text.
     bool stdout_has(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10));
+    // Waits until the panel has printed at least lines lines.
+    bool stdout_lines_reach(long long lines, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
-    // The brightest channel value in a 12 x 8 box around a hex cell: bright
-    // digits for a nonzero byte, greyed digits for a zero one.
-    int cell_brightness(const std::string& shot, int dx, int dy);
-
-    // Saves region of the panel window out of a screenshot as its own PNG.
-    bool crop(const std::string& shot, PanelRegion region, const std::string& out);
     // The pixels of a region of the panel window, read from the screen.
     std::vector<std::uint32_t> pixels(PanelRegion region);
     // Waits until a region's pixels differ from before; false after limit.
     bool pixels_change(PanelRegion region, const std::vector<std::uint32_t>& before,
                        std::chrono::milliseconds limit = std::chrono::seconds(5));
+    // Waits until a region's pixels are expected; false after limit.
+    bool pixels_become(PanelRegion region, const std::vector<std::uint32_t>& expected,
+                       std::chrono::milliseconds limit = std::chrono::seconds(5));
+    // The number of pixels in which two images of one region differ.
+    static long differing_pixels(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b);
 
-    // The number of pixels in which two PNGs of one size differ; -1 when
-    // they cannot be compared.
-    static long differing_pixels(const std::string& a, const std::string& b);
+    // The brightest luma in a 12 x 8 box around a hex cell, on the screen
+    // now: bright digits for a nonzero byte, greyed digits for a zero one.
+    int cell_brightness(int dx, int dy);
 
     // A line of /proc/<pid>/status of the panel in kB ("VmRSS", "VmHWM"); -1 when unreadable.
     long status_kb(const char* field);
@@ -100,6 +143,14 @@ protected:
     unsigned long window = 0;
     WindowGeometry origin;
     std::string run_dir;  // the panel's working directory
+
+private:
+    long long paced_base_ = 0;  // lines printed when the component attached
+    long long paced_sent_ = 0;
+
+    // Waits (at most 2 s) until the panel's processor time moves on from
+    // before: it has woken for what was just sent.
+    void wait_woken(std::chrono::nanoseconds before);
 };
 
 // One line of the panel's console for a received event.

@@ -1,10 +1,8 @@
 #include "x_session.hpp"
 
-#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -78,39 +76,22 @@ WindowGeometry XSession::geometry(unsigned long window) {
     return g;
 }
 
+void XSession::move(int x, int y) { run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y)); }
+
+// Not mousemove --sync: it waits for a motion event, and there is none when
+// the pointer is already there.
 void XSession::click(int x, int y) {
-    // Not --sync: it waits for a motion event, and there is none when the
-    // pointer is already there.
-    run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y));
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    run("xdotool click 1");
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
 }
 
 void XSession::type(const std::string& text) { run("xdotool type --delay 60 '" + text + "'"); }
 
-// Dear ImGui 1.86 samples key state once per frame: a press and release in
-// one frame is never seen, so the key is held for a few frames.
-void XSession::key(const std::string& name) {
+bool XSession::key(const std::string& name, const std::function<bool()>& held_long_enough,
+                   std::chrono::milliseconds limit) {
     run("xdotool keydown " + name);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const bool seen = wait_until(held_long_enough, limit);
     run("xdotool keyup " + name);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-}
-
-bool XSession::screenshot(const std::string& path) {
-    return run("import -window root " + path) == 0 && std::filesystem::exists(path);
-}
-
-std::optional<Rgb> XSession::pixel(const std::string& png_path, int x, int y) {
-    std::string out;
-    std::string cmd = "convert " + png_path + " -format '%[fx:int(255*p{" + std::to_string(x) + "," +
-                      std::to_string(y) + "}.r)],%[fx:int(255*p{" + std::to_string(x) + "," + std::to_string(y) +
-                      "}.g)],%[fx:int(255*p{" + std::to_string(x) + "," + std::to_string(y) + "}.b)]' info:";
-    if (run_command(cmd, &out) != 0) return std::nullopt;
-    Rgb c;
-    if (std::sscanf(out.c_str(), "%d,%d,%d", &c.r, &c.g, &c.b) != 3) return std::nullopt;
-    return c;
+    return seen;
 }
 
 std::vector<std::uint32_t> XSession::pixels(int x, int y, int width, int height) {

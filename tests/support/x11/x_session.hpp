@@ -1,10 +1,14 @@
 #pragma once
 // A private X server (Xvfb) for tests that drive the real vedrik window, with
-// the few things those tests do to it: find the window, click, type, take a
-// screenshot, read pixels, and close it the way a window manager does.
-// Every wait is bounded.
+// the few things those tests do to it: find the window, click, type, read
+// pixels, and close it the way a window manager does. Every wait is bounded.
+//
+// Input goes out through xdotool and returns once it is sent: waiting until
+// the panel has handled it is the caller's (see PanelFixture).
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,12 +23,6 @@ struct WindowGeometry {
     int height = 0;
 };
 
-struct Rgb {
-    int r = 0;
-    int g = 0;
-    int b = 0;
-};
-
 class XSession {
 public:
     // Starts Xvfb on a free display number with one 1280 x 800 x 24 screen.
@@ -34,20 +32,26 @@ public:
 
     // ":N", for DISPLAY.
     const std::string& display() const { return display_; }
+    // The X server's process.
+    int server_pid() const { return server_->pid(); }
 
     // The id of the top-level window with exactly this title, waiting up to timeout.
     std::optional<unsigned long> find_window(const std::string& title, std::chrono::seconds timeout);
     WindowGeometry geometry(unsigned long window);
 
-    // xdotool: moves the pointer to a screen position, waits, clicks button 1.
+    // Moves the pointer to a screen position.
+    void move(int x, int y);
+    // Moves the pointer to a screen position and clicks button 1 there. Dear
+    // ImGui's SDL back end keeps a press that comes with its release in one
+    // frame for that frame, and takes the release in the next.
     void click(int x, int y);
     void type(const std::string& text);
-    void key(const std::string& name);
-
-    // Saves the whole screen as PNG; returns false when it could not.
-    bool screenshot(const std::string& path);
-    // One pixel of a saved screenshot.
-    static std::optional<Rgb> pixel(const std::string& png_path, int x, int y);
+    // Holds a key (xdotool's name, "ctrl+a") down until held_long_enough
+    // gives true or limit passes, then releases it: Dear ImGui 1.86 reads a
+    // key's state once a frame, and a press released before a frame has
+    // read it is never seen. False when the limit passed.
+    bool key(const std::string& name, const std::function<bool()>& held_long_enough,
+             std::chrono::milliseconds limit);
 
     // The pixels of a rectangle of the screen as 0xRRGGBB, row by row, read
     // straight from the server (cheap enough to poll); empty when they
