@@ -1,46 +1,43 @@
 #include "x_session.hpp"
 
-#include <filesystem>
+#include <csignal>
 #include <sstream>
 #include <stdexcept>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr auto server_start_limit = std::chrono::seconds(10);
 
-bool display_in_use(int n) {
-    return std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) ||
-           std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock");
-}
-
 }  // namespace
 
+// Xvfb picks the first display number that is free (-displayfd) and writes
+// it to its standard output once it listens.
 XSession::XSession() {
-    int first = 100 + static_cast<int>(::getpid() % 400);
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        int n = first + attempt;
-        if (display_in_use(n)) continue;
-        std::string display = ":" + std::to_string(n);
-        auto server = std::make_unique<ChildProcess>(ChildProcess::Options{
-            {"/usr/bin/Xvfb", display, "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"}, {}, "", "", ""});
-        std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-        bool up = wait_until([&] { return std::filesystem::exists(socket) || !server->running(); },
-                             std::chrono::duration_cast<std::chrono::milliseconds>(server_start_limit));
-        if (up && server->running()) {
-            display_ = display;
-            server_ = std::move(server);
-            return;
-        }
+    const std::string number_file = files_.file("display");
+    server_ = std::make_unique<ChildProcess>(ChildProcess::Options{
+        {"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"},
+        {},
+        "",
+        number_file,
+        files_.file("server-err.txt")});
+    const bool up = wait_until(
+        [&] { return read_file(number_file).find('\n') != std::string::npos || !server_->running(); },
+        server_start_limit);
+    if (!up || !server_->running()) {
+        throw std::runtime_error("could not start Xvfb: " + read_file(files_.file("server-err.txt")));
     }
-    throw std::runtime_error("could not start Xvfb");
+    display_ = ":" + std::to_string(std::stoi(read_file(number_file)));
 }
 
+// SIGTERM, not the SIGKILL of ChildProcess: Xvfb then removes its lock file
+// and socket.
 XSession::~XSession() {
     if (xlib_ != nullptr) XCloseDisplay(xlib_);
+    server_->signal(SIGTERM);
+    server_->wait_for(std::chrono::seconds(5));
 }
 
 int XSession::run(const std::string& command, std::string* output, std::chrono::seconds timeout) {

@@ -26,7 +26,7 @@ struct WindowGeometry {
 class XSession {
 public:
     // Starts Xvfb on a free display number with one 1280 x 800 x 24 screen.
-    // Throws std::runtime_error when no server comes up within a few seconds.
+    // Throws std::runtime_error when no server comes up within 10 s.
     XSession();
     ~XSession();
 
@@ -66,6 +66,7 @@ public:
             std::chrono::seconds timeout = std::chrono::seconds(20));
 
 private:
+    TempDir files_;  // the server's output
     std::string display_;
     std::unique_ptr<ChildProcess> server_;
     struct _XDisplay* xlib_ = nullptr;  // for pixels, opened on first use
