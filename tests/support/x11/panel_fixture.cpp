@@ -235,11 +235,6 @@ std::vector<std::uint32_t> PanelFixture::pixels(PanelRegion r) {
     return x.pixels(origin.x + r.x, origin.y + r.y, r.width, r.height);
 }
 
-bool PanelFixture::pixels_change(PanelRegion region, const std::vector<std::uint32_t>& before,
-                                 std::chrono::milliseconds limit) {
-    return wait_until([&] { return pixels(region) != before; }, limit);
-}
-
 bool PanelFixture::pixels_become(PanelRegion region, const std::vector<std::uint32_t>& expected,
                                  std::chrono::milliseconds limit) {
     return wait_until([&] { return pixels(region) == expected; }, limit);

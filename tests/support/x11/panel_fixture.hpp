@@ -112,9 +112,6 @@ protected:
 
     // The pixels of a region of the panel window, read from the screen.
     std::vector<std::uint32_t> pixels(PanelRegion region);
-    // Waits until a region's pixels differ from before; false after limit.
-    bool pixels_change(PanelRegion region, const std::vector<std::uint32_t>& before,
-                       std::chrono::milliseconds limit = std::chrono::seconds(5));
     // Waits until a region's pixels are expected; false after limit.
     bool pixels_become(PanelRegion region, const std::vector<std::uint32_t>& expected,
                        std::chrono::milliseconds limit = std::chrono::seconds(5));
