@@ -99,8 +99,10 @@ Message decode(const std::uint8_t* body, std::size_t length) {
     return result;
 }
 
-std::string compact_text(const Message& message) {
-    return message.dump(-1, ' ', false, Message::error_handler_t::strict);
+std::string compact_text(const Message& message, InvalidUtf8 invalid) {
+    return message.dump(-1, ' ', false,
+                        invalid == InvalidUtf8::replace ? Message::error_handler_t::replace
+                                                        : Message::error_handler_t::strict);
 }
 
 std::string pretty_text(const Message& message) {

@@ -1,16 +1,19 @@
 #pragma once
-// Checked reading of the numbers in a received event's data, so that a view
-// can check a whole event before it changes anything. Pure functions over
-// values: safe on any thread.
+// The one reading of a received "load" or "write" event for a mirror: either
+// the checked change (which cells take which values) or the one reason it is
+// refused, so that a view applies an event whole or not at all. Pure
+// functions over values, apart from the report: safe on any thread.
 //
 // A JSON number counts as the integer it stands for: a fraction is cut off
 // toward zero and a boolean counts as 0 or 1. What is not a number, or a
 // number that fits no 64-bit integer (1e300, NaN, infinity), is refused.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "message.hpp"
 
@@ -21,10 +24,6 @@ struct EventInteger {
     std::uint64_t bits = 0;
     bool negative = false;
 
-    template <class Unsigned>
-    Unsigned low_bits() const {
-        return static_cast<Unsigned>(bits);
-    }
     // True when the value is an index into a table of count entries.
     bool is_index_below(std::uint64_t count) const { return !negative && bits < count; }
     // The value as decimal text, for reports.
@@ -36,13 +35,37 @@ struct EventInteger {
 std::optional<EventInteger> read_event_integer(const Message& value, std::string_view what,
                                                std::string& reason);
 
-// Reads the member key of the object data as an integer; a missing member is
-// refused like a non-number. data must be an object (see require_event_object).
-std::optional<EventInteger> read_event_member(const Message& data, std::string_view key,
-                                              std::string& reason);
+// The mirror an event is read for: its number of cells, the data key a
+// "write" event names its cell by, and what reports call one cell.
+struct MirrorShape {
+    std::size_t cell_count;
+    std::string_view index_key;  // "register_number", "address"
+    std::string_view cell_word;  // "register", "cell"
+};
 
-// True when data is a JSON object; otherwise sets reason.
-bool require_event_object(const Message& data, std::string& reason);
+// What one envelope asks of a mirror.
+struct MirrorEvent {
+    enum class Kind { other, load, write };
 
-// The key in double quotes, as reports name members: "\"start\"".
-std::string quoted_key(std::string_view key);
+    // other: not a "load" or "write" event (or no envelope); nothing to do.
+    Kind kind = Kind::other;
+    // values[k] goes to cell first + k, all inside the mirror. Each holds the
+    // number's low 64 bits: a cast to the cell type keeps its low bits.
+    std::size_t first = 0;
+    std::vector<std::uint64_t> values;
+    // Not empty: the "load" or "write" event is refused whole, for this
+    // reason, and values is empty.
+    std::string refusal;
+
+    bool refused() const { return !refusal.empty(); }
+    // "load" or "write"; empty for other.
+    std::string_view sub_type() const;
+};
+
+// Reads envelope as a change to a mirror of shape. A "load" without "values"
+// or with an empty one changes no cell, whatever its "start" (still read).
+MirrorEvent read_mirror_event(const Message& envelope, const MirrorShape& shape);
+
+// The one line for a refused event, on standard error, flushed:
+//   <mirror_name>: "<sub-type>" event not applied: <reason>
+void report_refused_event(std::string_view mirror_name, const MirrorEvent& event);

@@ -1,5 +1,5 @@
-// Reading integers out of received event data: what counts as which integer,
-// and what is refused with which reason.
+// Reading received events for a mirror: what counts as which integer, which
+// cells a load or write event changes, and what is refused with which reason.
 
 #include "event_fields.hpp"
 
@@ -25,8 +25,8 @@ TEST_P(EventFieldsAccepted, ReadsTheIntegerTheNumberStandsFor) {
     std::string reason;
     const auto read = read_event_integer(c.value, "\"value\"", reason);
     ASSERT_TRUE(read.has_value()) << reason;
-    EXPECT_EQ(read->low_bits<std::uint8_t>(), c.low_8);
-    EXPECT_EQ(read->low_bits<std::uint32_t>(), c.low_32);
+    EXPECT_EQ(static_cast<std::uint8_t>(read->bits), c.low_8);
+    EXPECT_EQ(static_cast<std::uint32_t>(read->bits), c.low_32);
     EXPECT_EQ(read->is_index_below(16), c.index_below_16);
 }
 
@@ -73,28 +73,76 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"infinity", std::numeric_limits<double>::infinity(), "\"value\" is not a finite number"}),
     [](const testing::TestParamInfo<Refused>& case_info) { return std::string(case_info.param.name); });
 
-TEST(EventFields, MemberMissingOrPresent) {
-    const Message data = {{"start", 14}};
-    std::string reason;
-    EXPECT_FALSE(read_event_member(data, "value", reason).has_value());
-    EXPECT_EQ(reason, "\"value\" is missing");
-    const auto start = read_event_member(data, "start", reason);
-    ASSERT_TRUE(start.has_value());
-    EXPECT_EQ(start->bits, 14u);
+constexpr MirrorShape memory_shape{256, "address", "cell"};
+
+Message envelope(Message sub_type, Message data) {
+    return Message{{"message_type", "event"}, {"message_sub_type", std::move(sub_type)},
+                   {"origin", "QZ3_MK.data_memory"}, {"destination", ""}, {"data", std::move(data)}};
 }
 
-TEST(EventFields, DataMustBeAnObject) {
-    std::string reason;
-    EXPECT_TRUE(require_event_object(Message::object(), reason));
-    EXPECT_FALSE(require_event_object(Message::array(), reason));
-    EXPECT_EQ(reason, "data is not an object but array");
+struct Reading {
+    const char* name;
+    Message envelope;
+    MirrorEvent::Kind kind;
+    std::size_t first;
+    std::vector<std::uint64_t> values;
+    const char* refusal;
+    friend void PrintTo(const Reading& r, std::ostream* os) { *os << r.name; }
+};
+
+class MirrorEvents : public testing::TestWithParam<Reading> {};
+
+TEST_P(MirrorEvents, GiveTheCheckedChangeOrOneReason) {
+    const Reading& c = GetParam();
+    const MirrorEvent event = read_mirror_event(c.envelope, memory_shape);
+    EXPECT_EQ(event.kind, c.kind);
+    EXPECT_EQ(event.refusal, c.refusal);
+    EXPECT_EQ(event.values, c.values);
+    if (!c.values.empty()) {
+        EXPECT_EQ(event.first, c.first);
+    }
 }
 
-TEST(EventFields, TextOfNegativeAndLargeValues) {
-    std::string reason;
-    EXPECT_EQ(read_event_integer(-7, "x", reason)->text(), "-7");
-    EXPECT_EQ(read_event_integer(std::numeric_limits<std::uint64_t>::max(), "x", reason)->text(),
-              "18446744073709551615");
+using Kind = MirrorEvent::Kind;
+using Values = std::vector<std::uint64_t>;
+
+INSTANTIATE_TEST_SUITE_P(
+    Envelopes, MirrorEvents,
+    testing::Values(
+        Reading{"not_an_object", Message(7), Kind::other, 0, {}, ""},
+        Reading{"no_sub_type", Message{{"data", {{"address", 1}, {"value", 1}}}}, Kind::other, 0, {}, ""},
+        Reading{"sub_type_not_a_string", envelope(7, {{"address", 1}, {"value", 1}}), Kind::other, 0, {}, ""},
+        Reading{"other_sub_type", envelope("step", {{"address", 1}, {"value", 1}}), Kind::other, 0, {}, ""},
+        Reading{"write", envelope("write", {{"address", 255}, {"value", -1}}), Kind::write, 255,
+                Values{0xffffffffffffffffu}, ""},
+        Reading{"load", envelope("load", {{"start", 254}, {"values", {7.5, true}}}), Kind::load, 254, Values{7, 1},
+                ""},
+        Reading{"load_without_values_changes_nothing", envelope("load", {{"start", 999}}), Kind::load, 0, {}, ""},
+        Reading{"empty_load_at_any_start", envelope("load", {{"start", -5}, {"values", Message::array()}}),
+                Kind::load, 0, {}, ""},
+        Reading{"data_missing", Message{{"message_sub_type", "write"}}, Kind::write, 0, {},
+                "data is not an object but null"},
+        Reading{"data_an_array", envelope("load", {1, 2}), Kind::load, 0, {}, "data is not an object but array"},
+        Reading{"member_missing", envelope("write", {{"address", 1}}), Kind::write, 0, {}, "\"value\" is missing"},
+        Reading{"value_checked_before_index", envelope("write", {{"value", nullptr}}), Kind::write, 0, {},
+                "\"value\" is not a number but null"},
+        Reading{"negative_index", envelope("write", {{"address", -7}, {"value", 1}}), Kind::write, 0, {},
+                "\"address\" -7 is outside 0 to 255"},
+        Reading{"index_above_int64", envelope("write", {{"address", std::numeric_limits<std::uint64_t>::max()}, {"value", 1}}),
+                Kind::write, 0, {}, "\"address\" 18446744073709551615 is outside 0 to 255"},
+        Reading{"start_outside", envelope("load", {{"start", 256}, {"values", {1}}}), Kind::load, 0, {},
+                "\"start\" 256 is outside 0 to 255"},
+        Reading{"load_past_the_end_sets_none", envelope("load", {{"start", 255}, {"values", {1, 2}}}), Kind::load, 0,
+                {}, "\"values\" holds 2 values from \"start\" 255, past cell 255"},
+        Reading{"bad_element_sets_none", envelope("load", {{"start", 0}, {"values", {1, 2, "3"}}}), Kind::load, 0, {},
+                "\"values\"[2] is not a number but string"}),
+    [](const testing::TestParamInfo<Reading>& case_info) { return std::string(case_info.param.name); });
+
+TEST(MirrorEvents, OneLineReportsARefusal) {
+    MirrorEvent event = read_mirror_event(envelope("load", {{"values", {1}}}), memory_shape);
+    testing::internal::CaptureStderr();
+    report_refused_event("data_memory", event);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "data_memory: \"load\" event not applied: \"start\" is missing\n");
 }
 
 }  // namespace
