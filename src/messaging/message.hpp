@@ -46,8 +46,8 @@ inline constexpr int decode_refused_values = 192;
 // Strict UBJSON decode of one complete value that ends exactly at the end of
 // the body, in one bounded pass: nesting deeper than decode_max_depth, a
 // declared count above decode_max_count, or more than decode_max_values values
-// are refused before anything large is built. Throws nlohmann::json::parse_error
-// for anything it does not accept.
+// are refused before anything large is built. Gives what from_ubjson gives;
+// throws nlohmann::json::parse_error for anything it does not accept.
 Message decode(const std::uint8_t* body, std::size_t length);
 
 // What a console text does with a string that is not valid UTF-8.
