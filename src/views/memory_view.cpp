@@ -1,6 +1,6 @@
 #include "memory_view.hpp"
 
-#include "event_fields.hpp"
+#include "mirror_event.hpp"
 #include "wire_names.hpp"
 
 template <class Cell>

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <iostream>
 
-#include "event_fields.hpp"
 #include "imgui.h"
+#include "mirror_event.hpp"
 #include "wire_names.hpp"
 
 namespace {

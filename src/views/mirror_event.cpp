@@ -1,4 +1,4 @@
-#include "event_fields.hpp"
+#include "mirror_event.hpp"
 
 #include <cmath>
 #include <iostream>

@@ -1,7 +1,7 @@
 // Reading received events for a mirror: what counts as which integer, which
 // cells a load or write event changes, and what is refused with which reason.
 
-#include "event_fields.hpp"
+#include "mirror_event.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +18,9 @@ struct Accepted {
     bool index_below_16;
 };
 
-class EventFieldsAccepted : public testing::TestWithParam<Accepted> {};
+class EventIntegerAccepted : public testing::TestWithParam<Accepted> {};
 
-TEST_P(EventFieldsAccepted, ReadsTheIntegerTheNumberStandsFor) {
+TEST_P(EventIntegerAccepted, ReadsTheIntegerTheNumberStandsFor) {
     const Accepted& c = GetParam();
     std::string reason;
     const auto read = read_event_integer(c.value, "\"value\"", reason);
@@ -31,7 +31,7 @@ TEST_P(EventFieldsAccepted, ReadsTheIntegerTheNumberStandsFor) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Numbers, EventFieldsAccepted,
+    Numbers, EventIntegerAccepted,
     testing::Values(
         Accepted{"zero", 0, 0, 0, true}, Accepted{"fifteen", 15, 15, 15, true},
         Accepted{"sixteen", 16, 16, 16, false}, Accepted{"three_hundred_keeps_low_bits", 300, 44, 300, false},
@@ -50,9 +50,9 @@ struct Refused {
     const char* reason;
 };
 
-class EventFieldsRefused : public testing::TestWithParam<Refused> {};
+class EventIntegerRefused : public testing::TestWithParam<Refused> {};
 
-TEST_P(EventFieldsRefused, GivesNothingAndSaysWhy) {
+TEST_P(EventIntegerRefused, GivesNothingAndSaysWhy) {
     const Refused& c = GetParam();
     std::string reason;
     EXPECT_FALSE(read_event_integer(c.value, "\"value\"", reason).has_value());
@@ -60,7 +60,7 @@ TEST_P(EventFieldsRefused, GivesNothingAndSaysWhy) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    NonIntegers, EventFieldsRefused,
+    NonIntegers, EventIntegerRefused,
     testing::Values(
         Refused{"string", "7", "\"value\" is not a number but string"},
         Refused{"null", nullptr, "\"value\" is not a number but null"},
