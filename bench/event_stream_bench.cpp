@@ -3,7 +3,8 @@
 //
 // Panel: the real frame driver (Panel::frame, which run_frame calls for the
 // window) on a Dear ImGui context with no renderer, paced at 60 frames a
-// second like the window, listening on free ports (so that a running vedrik
+// second like the window, its arrivals waking it through the window's
+// WakeSignal (SDL user events, drained every frame), listening on free ports (so that a running vedrik
 // does not get in the way), with standard output (where it prints every
 // message) going to a file. Every frame takes the inbox, prints and applies each event
 // and draws all windows. Events are counted and checked for gaps afterwards
@@ -56,10 +57,13 @@
 #include <nng/nng.h>
 #include <nng/protocol/bus0/bus.h>
 
-#include "allocator_tuning.hpp"
-#include "loopback.hpp"
+#include <SDL.h>
+
+#include "process_settings.hpp"
+#include "free_port.hpp"
 #include "frame.hpp"
-#include "frame_pacer.hpp"
+#include "frame_schedule.hpp"
+#include "wake_signal.hpp"
 #include "imgui.h"
 
 namespace {
@@ -272,7 +276,10 @@ Printed read_printed(const std::string& path, off_t offset) {
 class HeadlessPanel {
 public:
     HeadlessPanel(std::string bus_url, std::string pair_url)
-        : pacer_(true, 60), panel_(std::make_unique<Panel>(std::move(bus_url), std::move(pair_url))) {
+        : schedule_(60), panel_(std::make_unique<Panel>(std::move(bus_url), std::move(pair_url))) {
+        SDL_Init(SDL_INIT_EVENTS);
+        wake_ = std::make_shared<WakeSignal>();
+        panel_->app.hub.bus.set_arrival_notice([wake = wake_] { wake->notify(); });
         ImGui::CreateContext();
         ImGuiIO& io = ImGui::GetIO();
         io.DisplaySize = ImVec2(1280, 720);
@@ -282,22 +289,32 @@ public:
         io.Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
     }
     ~HeadlessPanel() {
+        wake_->disable();
         panel_.reset();
+        SDL_Quit();
         ImGui::DestroyContext();
     }
 
     void frame() {
         ImGuiIO& io = ImGui::GetIO();
         io.DeltaTime = 1.0f / 60.0f;
+        schedule_.frame_started(FrameSchedule::Clock::now());
+        SDL_Event event;
+        while (SDL_PollEvent(&event)) {
+        }
+        wake_->rearm();
         ImGui::NewFrame();
         bool done = false;
         panel_->frame(done);
         ImGui::Render();
-        pacer_.wait_for_next_frame();
+        // Paced as the window's loop paces a stream: one frame a refresh.
+        schedule_.frame_ended(FrameSchedule::Clock::now(), true, true);
+        std::this_thread::sleep_until(schedule_.next().earliest);
     }
 
 private:
-    FramePacer pacer_;
+    FrameSchedule schedule_;
+    std::shared_ptr<WakeSignal> wake_;
     std::unique_ptr<Panel> panel_;
 };
 
@@ -369,11 +386,11 @@ int main(int argc, char** argv) {
     std::fprintf(report, "%-6s %10s %22s %12s %8s %10s\n", "side", "rate/s", "received", "arrived/s", "lost",
                  "cpu us/ev");
 
-    const std::string nowhere = url_of(free_port());  // the stand-in's pair dial; nobody listens
-    const std::string bare_url = url_of(free_port());
-    const std::string panel_bus = url_of(free_port());
+    const std::string nowhere = free_loopback_url();  // the stand-in's pair dial; nobody listens
+    const std::string bare_url = free_loopback_url();
+    const std::string panel_bus = free_loopback_url();
     BareReceiver bare(bare_url);
-    HeadlessPanel panel(panel_bus, url_of(free_port()));
+    HeadlessPanel panel(panel_bus, free_loopback_url());
     panel.frame();  // the first frame starts the hub: the panel listens from here on
 
     std::vector<int> rates(std::begin(paced_rates), std::end(paced_rates));

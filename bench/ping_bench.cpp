@@ -43,8 +43,8 @@
 #include <nng/nng.h>
 #include <nng/protocol/pair0/pair.h>
 
-#include "allocator_tuning.hpp"
-#include "loopback.hpp"
+#include "process_settings.hpp"
+#include "free_port.hpp"
 #include "control_panel.hpp"
 #include "endpoint.hpp"
 #include "message.hpp"
@@ -101,9 +101,9 @@ int main(int argc, char** argv) {
     CPU_SET(pinned_cpu, &cpus);
     bool pinned = sched_setaffinity(0, sizeof cpus, &cpus) == 0;
 
-    const std::string bus_url = url_of(free_port());
-    const std::string pair_url = url_of(free_port());
-    const std::string bare_url = url_of(free_port());
+    const std::string bus_url = free_loopback_url();
+    const std::string pair_url = free_loopback_url();
+    const std::string bare_url = free_loopback_url();
     const std::string destination(wire::simulation_control);
     const std::vector<std::uint8_t> reply =
         encode(make_envelope(MessageKind::event, std::string(wire::sub_ping), nullptr, destination, ""));

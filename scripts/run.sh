@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Builds Vedrik and starts it together with the stand-in simulator.
+# Builds Vedrik and starts it together with the stand-in simulator running its
+# demo program, a few steps a second; quitting the panel ends the stand-in.
+# The panel runs in build/panel-run, where it keeps its imgui.ini; a first run
+# starts from the layout the end-to-end tests pin.
 # Without a display (no DISPLAY), runs the panel under Xvfb for a few seconds,
-# saves a screenshot and prints its path.
+# with the register view in HEX and the data preview on in the data memory
+# window, saves a screenshot and prints its path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,15 +25,18 @@ trap cleanup EXIT
 
 start_standin() {
     if [ -x build/standin/qz3-standin ]; then
-        build/standin/qz3-standin "$@" &
+        build/standin/qz3-standin --demo "$@" &
         standin_pid=$!
     fi
 }
 
 if [ -n "${DISPLAY:-}" ]; then
+    mkdir -p build/panel-run
+    [ -f build/panel-run/imgui.ini ] || cp tests/e2e/panel.ini build/panel-run/imgui.ini
     start_standin
-    build/vedrik
-    exit $?
+    status=0
+    (cd build/panel-run && exec ../vedrik) || status=$?
+    exit "$status"
 fi
 
 # Headless: a private X server, a short run, a screenshot.
@@ -51,6 +58,19 @@ cp -f tests/e2e/panel.ini build/headless-run/imgui.ini
 (cd build/headless-run && exec ../vedrik) &
 panel_pid=$!
 start_standin
+window=$(timeout 20 xdotool search --sync --name '^Vedrik$' | head -n 1) || true
+if [ -n "$window" ]; then
+    # Positions in the pinned layout, from the window's top-left corner.
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    click() { xdotool mousemove --sync $((X + $1)) $((Y + $2)) click 1; sleep 0.3; }
+    sleep 1
+    click 394 66    # register_file: HEX
+    click 566 682   # data_memory: Options
+    click 584 608   #   Show Data Preview
+    click 1200 560  #   (closes the popup)
+    click 631 404   # data byte 03, the preview's address
+    click 1200 560  #   (ends the edit, keeps the preview)
+fi
 sleep "$seconds"
 import -window root "$shot"
 kill "$panel_pid" 2>/dev/null || true

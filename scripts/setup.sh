@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config dpkg-dev
   libsdl2-dev libimgui-dev nlohmann-json3-dev libnng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev

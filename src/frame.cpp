@@ -71,8 +71,11 @@ void Panel::frame(bool& done) {
     settings.draw();
 }
 
-void run_frame(bool& done) {
-    // Built on the first frame, destroyed at process exit after main returns.
-    static const auto panel = std::make_unique<Panel>(std::string(wire::bus_address), std::string(wire::pair_address));
-    panel->frame(done);
+Panel& panel() {
+    // Destroyed at process exit, after main returns.
+    static const auto the_panel =
+        std::make_unique<Panel>(std::string(wire::bus_address), std::string(wire::pair_address));
+    return *the_panel;
 }
+
+void run_frame(bool& done) { panel().frame(done); }

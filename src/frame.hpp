@@ -62,6 +62,9 @@ private:
     bool first_frame_ = true;
 };
 
-// One frame of the panel with the fixed addresses; the Panel is built on the
-// first call and lives until the process exits.
+// The panel with the fixed addresses: built on the first call, it lives
+// until the process exits.
+Panel& panel();
+
+// One frame of that panel.
 void run_frame(bool& done);

@@ -2,19 +2,24 @@
 // Entry point: brings up SDL2, the "Vedrik" window with its OpenGL context and
 // Dear ImGui, runs the frame loop on the main thread and tears it all down.
 
+#include <algorithm>
+#include <chrono>
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
+#include <thread>
 
 #include <SDL.h>
 #include <SDL_opengl.h>
 
-#include "allocator_tuning.hpp"
 #include "frame.hpp"
-#include "frame_pacer.hpp"
+#include "frame_schedule.hpp"
 #include "imgui.h"
 #include "imgui_impl_opengl2.h"
 #include "imgui_impl_sdl.h"
+#include "process_settings.hpp"
 #include "redraw_check.hpp"
+#include "wake_signal.hpp"
 
 namespace {
 
@@ -27,16 +32,27 @@ int display_refresh_hz(SDL_Window* window) {
     return 0;
 }
 
+// Waits until the next frame may run: for an SDL event (input, or the
+// wake-up a message arrival posts) when the schedule asks for one, then out
+// the rest of the refresh period. The event is left in the queue for the
+// frame to handle.
+void wait_for_next_frame(const FrameSchedule::Next& next) {
+    using Clock = FrameSchedule::Clock;
+    if (!next.latest) {
+        SDL_WaitEvent(nullptr);
+    } else if (*next.latest > next.earliest) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next.latest - Clock::now()).count();
+        if (left > 0) SDL_WaitEventTimeout(nullptr, static_cast<int>(std::min<long long>(left, INT_MAX)));
+    }
+    std::this_thread::sleep_until(next.earliest);
+}
+
 }  // namespace
 
 int main(int, char**) {
+    // Process-wide settings, with their reasons (process_settings.hpp).
     keep_freed_memory_for_reuse();
-    // Mesa's software rasterizer (llvmpipe, under Xvfb and without a GPU)
-    // starts one rasterizer thread per processor and hands every frame to
-    // them; the panel's frames are small, and for them the hand-off costs
-    // more than it saves. Rasterizing on the main thread unless the user
-    // chose otherwise; other drivers ignore the variable.
-    setenv("LP_NUM_THREADS", "0", 0);
+    rasterize_on_main_thread();
 
     // Setup.
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_GAMECONTROLLER) != 0) {
@@ -67,8 +83,12 @@ int main(int, char**) {
         return -1;
     }
     SDL_GL_MakeCurrent(window, gl_context);
-    bool vsync = SDL_GL_SetSwapInterval(1) == 0;
-    FramePacer pacer(!vsync, display_refresh_hz(window));
+    SDL_GL_SetSwapInterval(1);
+    FrameSchedule schedule(display_refresh_hz(window));
+    // SDL polls its joysticks every millisecond while it waits for events
+    // if their events are enabled and one is plugged in; the panel takes
+    // no joystick input.
+    SDL_JoystickEventState(SDL_IGNORE);
 
     IMGUI_CHECKVERSION();
     ImGui::CreateContext();
@@ -82,14 +102,25 @@ int main(int, char**) {
     RedrawCheck redraw;
     bool done = false;
 
+    // A message arriving on the bus ends the loop's wait for events. The
+    // signal is shared with the endpoint, which outlives this function.
+    const auto wake = std::make_shared<WakeSignal>();
+    panel().app.hub.bus.set_arrival_notice([wake] { wake->notify(); });
+
     // Main loop.
     while (!done) {
+        schedule.frame_started(FrameSchedule::Clock::now());
+        bool had_events = false;
         SDL_Event event;
         while (SDL_PollEvent(&event)) {
             ImGui_ImplSDL2_ProcessEvent(&event);
             if (event.type == SDL_QUIT) done = true;
             if (event.type == SDL_WINDOWEVENT) redraw.invalidate();
+            had_events = true;
         }
+        // Messages that arrive from here on, after this frame took the
+        // inbox, wake the loop again.
+        wake->rearm();
 
         ImGui_ImplOpenGL2_NewFrame();
         ImGui_ImplSDL2_NewFrame();
@@ -100,17 +131,21 @@ int main(int, char**) {
         ImGui::Render();
         // A frame that looks like the last one drawn is not drawn again: the
         // window still shows it (see redraw_check.hpp).
-        if (redraw.needed(*ImGui::GetDrawData())) {
+        const bool changed = redraw.needed(*ImGui::GetDrawData());
+        if (changed) {
             glViewport(0, 0, static_cast<int>(io.DisplaySize.x), static_cast<int>(io.DisplaySize.y));
             glClearColor(clear_color.x, clear_color.y, clear_color.z, clear_color.w);
             glClear(GL_COLOR_BUFFER_BIT);
             ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
             SDL_GL_SwapWindow(window);
         }
-        pacer.wait_for_next_frame();
+        schedule.frame_ended(FrameSchedule::Clock::now(), had_events, changed);
+        if (!done) wait_for_next_frame(schedule.next());
     }
 
-    // Cleanup.
+    // Cleanup. Arrivals from now on, until the endpoints close at process
+    // exit, post nothing.
+    wake->disable();
     ImGui_ImplOpenGL2_Shutdown();
     ImGui_ImplSDL2_Shutdown();
     ImGui::DestroyContext();

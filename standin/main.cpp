@@ -1,8 +1,8 @@
 // qz3-standin: a stand-in for the QZ3_MK processor simulator, so that the
 // panel can be used and tested without the real one.
 //
-// It dials the panel's bus and pair sockets with Endpoint's dial kinds, whose
-// nng dialer keeps redialling until the panel listens and again whenever the
+// It dials the panel's bus and pair sockets with PeerSockets, whose nng
+// dialer keeps redialling until the panel listens and again whenever the
 // panel goes away and comes back (a restart), and keeps the state of the
 // instruction memory (256 words of 32 bits), the register file (16 registers
 // of 8 bits) and the data memory (256 bytes), and keeps this contract:
@@ -25,9 +25,9 @@
 // wrong shape, an index or value out of range) changes nothing, publishes
 // nothing and is noted on standard error.
 //
-// Test modes. A bus drops what it sends while no peer is attached; so both
-// modes start once the bus connection is up (and a moment more, for the
-// panel's end of it to attach):
+// Test modes. A bus drops what it sends while no peer is attached; so the
+// one-shot modes (--malformed, --flood) start once the bus connection is up
+// and settle_time more, for the panel's end of it to attach:
 //   --malformed   publishes the table of hostile bodies in hostile_inputs.hpp
 //                 (bodies that are not bounded UBJSON, values that are no
 //                 envelope, envelopes whose fields are missing, of the wrong
@@ -35,6 +35,8 @@
 //                 one valid "write" event from QZ3_MK.register_file setting
 //                 register 15 to 15, which marks the batch's end.
 //   --ignore-pings  answers no "ping" at all: a simulator that hangs.
+//   --demo        loads a small program whenever a panel attaches and runs it
+//                 a few steps a second (demo.hpp), the commands served as ever.
 //   --flood N     publishes N "write" events from QZ3_MK.data_memory; event i
 //                 (0 to N-1) carries address i % 256 and value (i / 256) % 256,
 //                 so a receiver recovers i mod 65536 as value * 256 + address
@@ -42,9 +44,12 @@
 //                 hold-up the flood catches up, yielding the processor every
 //                 few events.
 // The bus drops what overflows its 16-message queue per peer, and on a busy
-// machine nng's sending threads fall that far behind a publisher: both modes
-// hold back while nng has more than a few of their messages still to write
-// into the connection (SendBacklog).
+// machine nng's sending threads fall that far behind a publisher: the
+// one-shot modes hold back while nng has more than a few of their messages
+// still to write into the connection (SendBacklog). nng tells a bus publisher
+// nothing of that queue, and a pace alone holds only while the machine is
+// idle; a pair link would push back, but the panel takes events on its bus
+// only. So the kernel's count of what nng has written is the one signal.
 //
 // Threads: the main thread dials, runs the test modes and waits for SIGINT or
 // SIGTERM; one thread serves pair and one serves bus. The Processor is shared
@@ -52,6 +57,7 @@
 // applied and its events are published, so that events leave in the order
 // of the changes.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -67,11 +73,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "allocator_tuning.hpp"
+#include "demo.hpp"
 #include "endpoint.hpp"
 #include "envelope_peek.hpp"
 #include "hostile_inputs.hpp"
 #include "message.hpp"
+#include "peer_socket.hpp"
+#include "process_settings.hpp"
 #include "processor.hpp"
 #include "send_backlog.hpp"
 #include "wire_names.hpp"
@@ -109,8 +117,11 @@ constexpr const char* usage_text =
     "  --rate PER_SECOND  pace of --flood; 0 (the default) is as fast as possible\n"
     "  --malformed        publish a table of hostile bodies, then a \"write\" of\n"
     "                     register 15 = 15 that ends the batch\n"
+    "                     (--flood and --malformed start 50 ms after the bus\n"
+    "                     connection to the panel is up)\n"
     "  --ignore-pings     never answer a \"ping\" (a simulator that hangs)\n"
-    "                     (both modes start at the first message from the panel)\n"
+    "  --demo             load a small program and run it, 5 steps a second\n"
+    "                     (--rate sets another pace)\n"
     "  --quiet            write nothing on standard error once started\n"
     "  --verbose          write every envelope received and sent on standard output\n"
     "  --help             show this text and exit\n"
@@ -125,6 +136,7 @@ struct Options {
     long long rate = 0;
     bool malformed = false;
     bool ignore_pings = false;
+    bool demo = false;
     bool quiet = false;
     bool verbose = false;
     bool help = false;
@@ -165,6 +177,7 @@ std::string parse_options(int argc, char** argv, Options& options) {
         else if (arg == "--rate") err = count(options.rate);
         else if (arg == "--malformed") options.malformed = true;
         else if (arg == "--ignore-pings") options.ignore_pings = true;
+        else if (arg == "--demo") options.demo = true;
         else if (arg == "--quiet") options.quiet = true;
         else if (arg == "--verbose") options.verbose = true;
         else if (arg == "--help") options.help = true;
@@ -227,17 +240,29 @@ std::optional<Processor::Component> component_named(const std::string& name) {
     return std::nullopt;
 }
 
+std::string_view name_of(Processor::Component component) {
+    switch (component) {
+        case Processor::Component::instruction_memory: return wire::instruction_memory;
+        case Processor::Component::register_file: return wire::register_file;
+        case Processor::Component::data_memory: return wire::data_memory;
+    }
+    return {};
+}
+
+// Fastest pace of the demo, steps a second.
+constexpr long long demo_max_rate = 1000;
+
 class Standin {
 public:
     explicit Standin(const Options& options)
         : options_(options),
-          bus_(&options_.bus_url, EndpointKind::bus_dial),
-          pair_(&options_.pair_url, EndpointKind::pair_dial) {}
+          bus_(PeerSocket::Protocol::bus, options_.bus_url),
+          pair_(PeerSocket::Protocol::pair, options_.pair_url) {}
 
     int run() {
         // The dialers retry by themselves; a failure here is an address nng
         // cannot dial at all, and retrying would not help.
-        if (!bus_.connect() || !pair_.connect()) return 1;
+        if (!bus_.dial() || !pair_.dial()) return 1;
         note("dialling " + options_.bus_url + " (bus) and " + options_.pair_url + " (pair)");
 
         std::thread pair_thread([this] { serve_pair(); });
@@ -252,6 +277,7 @@ public:
         }
         if (options_.malformed) send_malformed();
         if (options_.flood > 0) flood();
+        if (options_.demo) run_demo();
         while (!stop_requested) std::this_thread::sleep_for(receive_poll);
         pair_thread.join();
         bus_thread.join();
@@ -260,7 +286,7 @@ public:
 
 private:
     template <class Handler>
-    void serve(Endpoint& endpoint, Handler handle, const char* name) {
+    void serve(PeerSocket& endpoint, Handler handle, const char* name) {
         while (!stop_requested) {
             Message m;
             try {
@@ -338,15 +364,7 @@ private:
         const Message& data = data_of(m);
         const std::string* destination = string_member(m, wire::key_destination);
         if (*sub == wire::sub_step) {
-            std::lock_guard<std::mutex> lock(machine_mutex_);
-            for (const Processor::Change& c : machine_.step()) {
-                if (c.component == Processor::Component::register_file) {
-                    publish(wire::sub_write, wire::register_file,
-                            {{wire::key_register_number, c.index}, {wire::key_value, c.value}});
-                } else {
-                    publish(wire::sub_write, wire::data_memory, {{wire::key_address, c.index}, {wire::key_value, c.value}});
-                }
-            }
+            step();
             return;
         }
         if (*sub == wire::sub_load && destination) {
@@ -354,6 +372,34 @@ private:
             return;
         }
         note("ignored on pair: " + printable(m));
+    }
+
+    void step() {
+        std::lock_guard<std::mutex> lock(machine_mutex_);
+        for (const Processor::Change& c : machine_.step()) {
+            if (c.component == Processor::Component::register_file) {
+                publish(wire::sub_write, wire::register_file,
+                        {{wire::key_register_number, c.index}, {wire::key_value, c.value}});
+            } else {
+                publish(wire::sub_write, wire::data_memory, {{wire::key_address, c.index}, {wire::key_value, c.value}});
+            }
+        }
+    }
+
+    void run_demo() {
+        demo::Actions actions{
+            [this](Processor::Component component, const std::vector<std::int64_t>& values) {
+                std::lock_guard<std::mutex> lock(machine_mutex_);
+                if (std::string why = machine_.load(component, 0, values); !why.empty()) {
+                    note("demo load not applied: " + why);
+                    return;
+                }
+                publish(wire::sub_load, name_of(component), {{wire::key_start, 0}, {wire::key_values, values}});
+            },
+            [this] { step(); },
+            [this](std::chrono::milliseconds limit) { return bus_.wait_for_peer(limit); },
+        };
+        demo::run(stop_requested, actions, static_cast<int>(std::min(options_.rate, demo_max_rate)));
     }
 
     void load(const std::string& destination, const Message& data) {
@@ -507,8 +553,8 @@ private:
     }
 
     Options options_;
-    Endpoint bus_;
-    Endpoint pair_;
+    PeerSocket bus_;
+    PeerSocket pair_;
     const std::vector<std::uint8_t> ping_reply_ = encode(make_envelope(
         MessageKind::event, std::string(wire::sub_ping), nullptr, std::string(wire::simulation_control), ""));
     std::mutex machine_mutex_;  // guards machine_; held while its events are published

@@ -1,13 +1,19 @@
 #include "imgui_memory_editor.hpp"
 
+#include <algorithm>
 #include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <type_traits>
 
 namespace {
 
 constexpr std::size_t input_buf_size = 32;     // data_input_buf and addr_input_buf
 constexpr std::size_t preview_buf_size = 128;  // one preview row's text
+// The next byte's field runs two frames after a commit; one frame to spare.
+constexpr int max_handover_frames = 3;
 
 // The byte-order copy for this host, chosen on the first copy_endian.
 // Process-wide and unguarded: GUI thread only.
@@ -99,44 +105,62 @@ void MemoryEditor::draw_window(const char* title, ImU8* bytes, std::size_t size,
     ImGui::End();
 }
 
-void MemoryEditor::draw_highlight(const MemoryEditorLayout& s, ImDrawList* draw_list, const ImU8* bytes,
-                                  std::size_t size, std::size_t addr, int n, std::size_t preview_size) const {
-    const bool in_range = addr >= highlight_min && addr < highlight_max;
-    const bool by_function = highlight_fn && highlight_fn(bytes, addr);
-    const bool in_preview = addr >= preview_addr && addr < preview_addr + preview_size;
-    if (!in_range && !by_function && !in_preview) return;
+struct MemoryEditor::GridPass {
+    const MemoryEditorLayout& s;
+    ImDrawList* draw_list;
+    ImU8* bytes;
+    std::size_t size;
+    std::size_t base_address;
+    std::size_t cols;
+    std::size_t visible_start;  // first offset of the visible lines
+    std::size_t visible_end;    // end of the visible lines
+    std::size_t preview_size;   // bytes of the previewed value, 0 without preview
+    ImU32 color_text;
+    ImU32 color_disabled;
+    const char* format_address;    // line label
+    const char* format_data;       // address written into the goto field
+    const char* format_byte;       // byte text to edit
+    const char* format_byte_cell;  // byte cell of the hex column
+    // Where an arrow key or a click on a byte moves the editing position at the
+    // end of the draw, or none.
+    std::size_t next = none;
+    // A byte was committed: editing moves on to the next byte.
+    bool data_next = false;
+};
 
-    const ImVec2 pos = ImGui::GetCursorScreenPos();
-    float width = s.glyph_width * 2.0f;
-    // A run from the range or the function stays one band, across the group
-    // gap too; the preview's bytes keep separate boxes.
-    const bool next_highlighted =
-        addr + 1 < size && ((highlight_max != none && addr + 1 < highlight_max) ||
-                            (highlight_fn && highlight_fn(bytes, addr + 1)));
-    if (next_highlighted || n + 1 == cols) {
-        width = s.hex_cell_width;
-        if (mid_cols > 0 && n > 0 && n + 1 < cols && (n + 1) % mid_cols == 0) width += s.group_gap;
+namespace {
+
+// The lines on screen, first and end, from the clip rectangle of the window
+// being drawn and the y of its first line. The list clipper's first range is
+// not always them: while the focused field's line is scrolled out of view, the
+// clipper hands that line back as a range of its own.
+std::pair<int, int> visible_lines(float lines_top, float line_height, int line_count) {
+    const ImDrawList* draw_list = ImGui::GetWindowDrawList();
+    const float first = std::floor((draw_list->GetClipRectMin().y - lines_top) / line_height);
+    const float end = std::ceil((draw_list->GetClipRectMax().y - lines_top) / line_height);
+    const int visible_first = std::clamp(static_cast<int>(first), 0, line_count);
+    return {visible_first, std::clamp(static_cast<int>(end), visible_first, line_count)};
+}
+
+}  // namespace
+
+float MemoryEditor::footer_height() const {
+    const float sep = ImGui::GetStyle().ItemSpacing.y;
+    float height = 0.0f;
+    if (show_options) height += sep + ImGui::GetFrameHeightWithSpacing() * 1.0f;
+    if (show_data_preview) {
+        height += sep + ImGui::GetFrameHeightWithSpacing() * 1.0f + ImGui::GetTextLineHeightWithSpacing() * 3.0f;
     }
-    draw_list->AddRectFilled(pos, ImVec2(pos.x + width, pos.y + s.line_height), highlight_color, 0.0f,
-                             ImDrawFlags_RoundCornersAll);
+    return height;
 }
 
 void MemoryEditor::draw_contents(ImU8* bytes, std::size_t size, std::size_t base_address) {
     if (cols < 1) cols = 1;
     MemoryEditorLayout s;
     compute_layout(s, size, base_address);
-    const ImGuiStyle& style = ImGui::GetStyle();
 
-    // Room under the grid for the options and preview lines.
-    const float footer_sep = style.ItemSpacing.y;
-    float footer_height = 0.0f;
-    if (show_options) footer_height += footer_sep + ImGui::GetFrameHeightWithSpacing() * 1.0f;
-    if (show_data_preview) {
-        footer_height +=
-            footer_sep + ImGui::GetFrameHeightWithSpacing() * 1.0f + ImGui::GetTextLineHeightWithSpacing() * 3.0f;
-    }
-    ImGui::BeginChild("##scrolling", ImVec2(0.0f, -footer_height), false, ImGuiWindowFlags_NoMove);
-    ImDrawList* draw_list = ImGui::GetWindowDrawList();
+    // The grid fills the window but for the room of the lines under it.
+    ImGui::BeginChild("##scrolling", ImVec2(0.0f, -footer_height()), false, ImGuiWindowFlags_NoMove);
     ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(0.0f, 0.0f));
     ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(0.0f, 0.0f));
 
@@ -144,182 +168,63 @@ void MemoryEditor::draw_contents(ImU8* bytes, std::size_t size, std::size_t base
     // Only the visible lines are laid out: the cost of a frame does not grow
     // with the size.
     const int line_count = static_cast<int>((size + ucols - 1) / ucols);
+    const auto [visible_first, visible_end] =
+        visible_lines(ImGui::GetCursorScreenPos().y, s.line_height, line_count);
     ImGuiListClipper clipper;
     clipper.Begin(line_count, s.line_height);
     bool more_lines = clipper.Step();
-    const std::size_t visible_start = static_cast<std::size_t>(clipper.DisplayStart) * ucols;
-    const std::size_t visible_end = static_cast<std::size_t>(clipper.DisplayEnd) * ucols;
-
-    bool data_next = false;
-    if (read_only || editing_addr >= size) editing_addr = none;
-    if (preview_addr >= size) preview_addr = none;
-    const std::size_t preview_size = show_data_preview ? data_type_size(preview_type) : 0;
-
-    const std::size_t backup = editing_addr;
-    std::size_t next = none;
-    if (editing_addr != none) {
-        auto pressed = [](ImGuiKey key) { return ImGui::IsKeyPressed(ImGui::GetKeyIndex(key), true); };
-        if (pressed(ImGuiKey_UpArrow) && editing_addr >= ucols) {
-            next = editing_addr - ucols;
-            take_focus = true;
-        } else if (pressed(ImGuiKey_DownArrow) && editing_addr + ucols < size) {
-            next = editing_addr + ucols;
-            take_focus = true;
-        } else if (pressed(ImGuiKey_LeftArrow) && editing_addr > 0) {
-            next = editing_addr - 1;
-            take_focus = true;
-        } else if (pressed(ImGuiKey_RightArrow) && editing_addr < size - 1) {
-            next = editing_addr + 1;
-            take_focus = true;
-        }
-    }
-
-    // Follow the keyboard: scroll by the lines moved, only near the edge.
-    if (next != none && next / ucols != backup / ucols) {
-        const int offset = static_cast<int>(next / ucols) - static_cast<int>(backup / ucols);
-        if ((offset < 0 && next < visible_start + 2 * ucols) || (offset > 0 && next > visible_end - 2 * ucols)) {
-            ImGui::SetScrollY(ImGui::GetScrollY() + static_cast<float>(offset) * s.line_height);
-        }
-    }
-
-    const ImVec2 window_pos = ImGui::GetWindowPos();
-    if (show_ascii) {
-        const float x = window_pos.x + s.ascii_start - s.glyph_width;
-        draw_list->AddLine(ImVec2(x, window_pos.y), ImVec2(x, window_pos.y + 9999.0f),
-                           ImGui::GetColorU32(ImGuiCol_Border), 1.0f);
-    }
 
     const ImU32 color_text = ImGui::GetColorU32(ImGuiCol_Text);
-    const ImU32 color_disabled = grey_out_zeroes ? ImGui::GetColorU32(ImGuiCol_TextDisabled) : color_text;
-    const char* format_address = uppercase_hex ? "%0*zX: " : "%0*zx: ";
-    const char* format_data = uppercase_hex ? "%0*zX" : "%0*zx";
-    const char* format_byte = uppercase_hex ? "%02X" : "%02x";
-    const char* format_byte_space = uppercase_hex ? "%02X " : "%02x ";
+    GridPass pass{
+        .s = s,
+        .draw_list = ImGui::GetWindowDrawList(),
+        .bytes = bytes,
+        .size = size,
+        .base_address = base_address,
+        .cols = ucols,
+        .visible_start = static_cast<std::size_t>(visible_first) * ucols,
+        .visible_end = static_cast<std::size_t>(visible_end) * ucols,
+        .preview_size = show_data_preview ? data_type_size(preview_type) : 0,
+        .color_text = color_text,
+        .color_disabled = grey_out_zeroes ? ImGui::GetColorU32(ImGuiCol_TextDisabled) : color_text,
+        .format_address = uppercase_hex ? "%0*zX: " : "%0*zx: ",
+        .format_data = uppercase_hex ? "%0*zX" : "%0*zx",
+        .format_byte = uppercase_hex ? "%02X" : "%02x",
+        .format_byte_cell = uppercase_hex ? "%02X " : "%02x ",
+    };
+
+    if (read_only || editing_addr >= size) editing_addr = none;
+    if (preview_addr >= size) preview_addr = none;
+    keep_handover_digits();
+
+    const std::size_t backup = editing_addr;
+    if (editing_addr != none) pass.next = arrow_key_target(size);
+    follow_keyboard(pass, backup, pass.next);
+
+    if (show_ascii) {
+        const ImVec2 window_pos = ImGui::GetWindowPos();
+        const float x = window_pos.x + s.ascii_start - s.glyph_width;
+        pass.draw_list->AddLine(ImVec2(x, window_pos.y), ImVec2(x, window_pos.y + 9999.0f),
+                                ImGui::GetColorU32(ImGuiCol_Border), 1.0f);
+    }
 
     while (more_lines) {
-        for (int i = clipper.DisplayStart; i < clipper.DisplayEnd; ++i) {
-            std::size_t addr = static_cast<std::size_t>(i) * ucols;
-            ImGui::Text(format_address, s.digit_count, base_address + addr);
-
-            for (int n = 0; n < cols && addr < size; ++n, ++addr) {
-                float byte_pos_x = s.hex_start + s.hex_cell_width * static_cast<float>(n);
-                if (mid_cols > 0) byte_pos_x += static_cast<float>(n / mid_cols) * s.group_gap;
-                ImGui::SameLine(byte_pos_x);
-
-                draw_highlight(s, draw_list, bytes, size, addr, n, preview_size);
-
-                if (addr == editing_addr) {
-                    bool data_write = false;
-                    // Each byte has its own field identity, so the field's
-                    // state does not carry over to the next byte.
-                    ImGui::PushID(reinterpret_cast<void*>(addr));
-                    // SetKeyboardFocusHere aims at the next text field drawn in
-                    // this frame, which is this byte's. When an arrow key or a
-                    // click is moving the position away, this byte must leave
-                    // the pending focus to the byte it moves to.
-                    const bool focus_here = take_focus && next == none;
-                    if (focus_here) {
-                        ImGui::SetKeyboardFocusHere(0);
-                        ImGui::CaptureKeyboardFromApp(true);
-                        std::snprintf(addr_input_buf, input_buf_size, format_data, s.digit_count,
-                                      base_address + addr);
-                        std::snprintf(data_input_buf, input_buf_size, format_byte, read_byte(bytes, addr));
-                    }
-                    ImGui::PushItemWidth(s.glyph_width * 2.0f);
-                    DataInputState user_data;
-                    user_data.cursor_pos = -1;
-                    std::snprintf(user_data.byte_text, sizeof(user_data.byte_text), format_byte,
-                                  read_byte(bytes, addr));
-                    const ImGuiInputTextFlags flags =
-                        ImGuiInputTextFlags_CharsHexadecimal | ImGuiInputTextFlags_EnterReturnsTrue |
-                        ImGuiInputTextFlags_AutoSelectAll | ImGuiInputTextFlags_NoHorizontalScroll |
-                        ImGuiInputTextFlags_AlwaysOverwrite | ImGuiInputTextFlags_CallbackAlways;
-                    // The field consumes this frame's characters.
-                    const bool chars_typed = ImGui::GetIO().InputQueueCharacters.Size > 0;
-                    if (ImGui::InputText("##data", data_input_buf, input_buf_size, flags, data_input_callback,
-                                         &user_data)) {
-                        data_write = data_next = true;
-                    } else if (!take_focus && !ImGui::IsItemActive()) {
-                        editing_addr = next = none;
-                    }
-                    if (focus_here) take_focus = false;
-                    ImGui::PopItemWidth();
-                    // The second digit typed brings the cursor to 2. A cursor
-                    // moved there by the Right key (which ends the selection of
-                    // the pair at its end) types nothing and commits nothing.
-                    if (user_data.cursor_pos >= 2 && chars_typed) data_write = data_next = true;
-                    // Moving away discards what was typed.
-                    if (next != none) data_write = data_next = false;
-                    unsigned int data_input_value = 0;
-                    if (data_write && std::sscanf(data_input_buf, "%X", &data_input_value) == 1) {
-                        write_byte(bytes, addr, static_cast<ImU8>(data_input_value & 0xFFu));
-                    }
-                    ImGui::PopID();
-                } else {
-                    const ImU8 b = read_byte(bytes, addr);
-                    if (show_hexii) {
-                        if (b >= 32 && b < 128) {
-                            ImGui::Text(".%c ", b);
-                        } else if (b == 0xFF && grey_out_zeroes) {
-                            ImGui::TextDisabled("## ");
-                        } else if (b == 0x00) {
-                            ImGui::Text("   ");
-                        } else {
-                            ImGui::Text(format_byte_space, b);
-                        }
-                    } else if (b == 0 && grey_out_zeroes) {
-                        ImGui::TextDisabled("00 ");
-                    } else {
-                        ImGui::Text(format_byte_space, b);
-                    }
-                    if (!read_only && ImGui::IsItemHovered() && ImGui::IsMouseClicked(0, false)) {
-                        take_focus = true;
-                        next = addr;
-                    }
-                }
-            }
-
-            if (show_ascii) {
-                // One invisible button per line takes the clicks; the
-                // characters are painted straight into the draw list.
-                ImGui::SameLine(s.ascii_start);
-                ImVec2 pos = ImGui::GetCursorScreenPos();
-                addr = static_cast<std::size_t>(i) * ucols;
-                ImGui::PushID(i);
-                if (ImGui::InvisibleButton("ascii", ImVec2(s.ascii_end - s.ascii_start, s.line_height))) {
-                    editing_addr = preview_addr =
-                        addr + static_cast<std::size_t>((ImGui::GetIO().MousePos.x - pos.x) / s.glyph_width);
-                    take_focus = true;
-                }
-                ImGui::PopID();
-                for (int n = 0; n < cols && addr < size; ++n, ++addr) {
-                    if (addr == editing_addr) {
-                        const ImVec2 end(pos.x + s.glyph_width, pos.y + s.line_height);
-                        draw_list->AddRectFilled(pos, end, ImGui::GetColorU32(ImGuiCol_FrameBg), 0.0f,
-                                                 ImDrawFlags_RoundCornersAll);
-                        draw_list->AddRectFilled(pos, end, ImGui::GetColorU32(ImGuiCol_TextSelectedBg), 0.0f,
-                                                 ImDrawFlags_RoundCornersAll);
-                    }
-                    const ImU8 c = read_byte(bytes, addr);
-                    const char display_c = (c < 32 || c >= 128) ? '.' : static_cast<char>(c);
-                    draw_list->AddText(pos, display_c == '.' ? color_disabled : color_text, &display_c,
-                                       &display_c + 1);
-                    pos.x += s.glyph_width;
-                }
-            }
-        }
+        for (int i = clipper.DisplayStart; i < clipper.DisplayEnd; ++i) draw_line(pass, i);
         more_lines = clipper.Step();
     }
     clipper.End();
     ImGui::PopStyleVar(2);
     ImGui::EndChild();
 
-    if (data_next && editing_addr < size) {
+    if (pass.data_next && editing_addr < size) {
         editing_addr = preview_addr = editing_addr + 1;
         take_focus = true;
-    } else if (next != none) {
-        editing_addr = preview_addr = next;
+        handover_addr = editing_addr;  // with any digits the committed field did not take
+        handover_frames = 0;
+    } else if (pass.next != none) {
+        editing_addr = preview_addr = pass.next;
     }
+    if (handover_addr != editing_addr) end_handover();
 
     // A preview switched in the popup below shows from the next draw.
     const bool preview_was_shown = show_data_preview;
@@ -336,8 +241,220 @@ void MemoryEditor::draw_contents(ImU8* bytes, std::size_t size, std::size_t base
     ImGui::SetCursorPosX(s.window_width);
 }
 
+void MemoryEditor::keep_handover_digits() {
+    if (handover_addr == none) return;
+    if (handover_addr != editing_addr || ++handover_frames > max_handover_frames) {
+        end_handover();
+        return;
+    }
+    // The old byte's field is gone and the new one does not take characters
+    // before it runs, so these would be lost; other characters stay queued.
+    ImVector<ImWchar>& queue = ImGui::GetIO().InputQueueCharacters;
+    int kept = 0;
+    for (const ImWchar c : queue) {
+        const bool hex_digit = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!hex_digit) {
+            queue[kept++] = c;
+        } else if (handover_count < static_cast<int>(sizeof(handover_digits))) {
+            handover_digits[handover_count++] = static_cast<char>(c);
+        }
+    }
+    queue.resize(kept);
+}
+
+void MemoryEditor::end_handover() {
+    handover_addr = none;
+    handover_count = 0;
+    handover_frames = 0;
+}
+
+std::size_t MemoryEditor::arrow_key_target(std::size_t size) {
+    const std::size_t ucols = static_cast<std::size_t>(cols);
+    auto pressed = [](ImGuiKey key) { return ImGui::IsKeyPressed(ImGui::GetKeyIndex(key), true); };
+    std::size_t next = none;
+    if (pressed(ImGuiKey_UpArrow) && editing_addr >= ucols) {
+        next = editing_addr - ucols;
+    } else if (pressed(ImGuiKey_DownArrow) && editing_addr + ucols < size) {
+        next = editing_addr + ucols;
+    } else if (pressed(ImGuiKey_LeftArrow) && editing_addr > 0) {
+        next = editing_addr - 1;
+    } else if (pressed(ImGuiKey_RightArrow) && editing_addr < size - 1) {
+        next = editing_addr + 1;
+    }
+    if (next != none) take_focus = true;
+    return next;
+}
+
+void MemoryEditor::follow_keyboard(const GridPass& pass, std::size_t from, std::size_t to) const {
+    const std::size_t ucols = pass.cols;
+    if (to == none || to / ucols == from / ucols) return;
+    const int offset = static_cast<int>(to / ucols) - static_cast<int>(from / ucols);
+    if ((offset < 0 && to < pass.visible_start + 2 * ucols) || (offset > 0 && to > pass.visible_end - 2 * ucols)) {
+        ImGui::SetScrollY(ImGui::GetScrollY() + static_cast<float>(offset) * pass.s.line_height);
+    }
+}
+
+void MemoryEditor::draw_line(GridPass& pass, int line) {
+    const MemoryEditorLayout& s = pass.s;
+    std::size_t addr = static_cast<std::size_t>(line) * pass.cols;
+    ImGui::Text(pass.format_address, s.digit_count, pass.base_address + addr);
+
+    for (int n = 0; n < cols && addr < pass.size; ++n, ++addr) {
+        float byte_pos_x = s.hex_start + s.hex_cell_width * static_cast<float>(n);
+        if (mid_cols > 0) byte_pos_x += static_cast<float>(n / mid_cols) * s.group_gap;
+        ImGui::SameLine(byte_pos_x);
+
+        draw_highlight(pass, addr, n);
+        if (addr == editing_addr) {
+            draw_editing_cell(pass, addr);
+        } else {
+            draw_display_cell(pass, addr);
+        }
+    }
+
+    if (show_ascii) draw_ascii_column(pass, line);
+}
+
+void MemoryEditor::draw_highlight(const GridPass& pass, std::size_t addr, int n) const {
+    const bool in_range = addr >= highlight_min && addr < highlight_max;
+    const bool by_function = highlight_fn && highlight_fn(pass.bytes, addr);
+    const bool in_preview = addr >= preview_addr && addr < preview_addr + pass.preview_size;
+    if (!in_range && !by_function && !in_preview) return;
+
+    const MemoryEditorLayout& s = pass.s;
+    const ImVec2 pos = ImGui::GetCursorScreenPos();
+    float width = s.glyph_width * 2.0f;
+    // A run from the range or the function stays one band, across the group
+    // gap too; the preview's bytes keep separate boxes.
+    const bool next_highlighted =
+        addr + 1 < pass.size && ((highlight_max != none && addr + 1 < highlight_max) ||
+                                 (highlight_fn && highlight_fn(pass.bytes, addr + 1)));
+    if (next_highlighted || n + 1 == cols) {
+        width = s.hex_cell_width;
+        if (mid_cols > 0 && n > 0 && n + 1 < cols && (n + 1) % mid_cols == 0) width += s.group_gap;
+    }
+    pass.draw_list->AddRectFilled(pos, ImVec2(pos.x + width, pos.y + s.line_height), highlight_color, 0.0f,
+                                  ImDrawFlags_RoundCornersAll);
+}
+
+void MemoryEditor::draw_display_cell(GridPass& pass, std::size_t addr) {
+    const ImU8 b = read_byte(pass.bytes, addr);
+    if (show_hexii) {
+        if (b >= 32 && b < 128) {
+            ImGui::Text(".%c ", b);
+        } else if (b == 0xFF && grey_out_zeroes) {
+            ImGui::TextDisabled("## ");
+        } else if (b == 0x00) {
+            ImGui::Text("   ");
+        } else {
+            ImGui::Text(pass.format_byte_cell, b);
+        }
+    } else if (b == 0 && grey_out_zeroes) {
+        ImGui::TextDisabled("00 ");
+    } else {
+        ImGui::Text(pass.format_byte_cell, b);
+    }
+    // The selection moves at the end of the draw, after the whole grid.
+    if (!read_only && ImGui::IsItemHovered() && ImGui::IsMouseClicked(0, false)) {
+        take_focus = true;
+        pass.next = addr;
+    }
+}
+
+void MemoryEditor::draw_editing_cell(GridPass& pass, std::size_t addr) {
+    bool data_write = false;
+    // Each byte has its own field identity, so the field's state does not
+    // carry over to the next byte.
+    ImGui::PushID(reinterpret_cast<void*>(addr));
+    // SetKeyboardFocusHere aims at the next text field drawn in this frame,
+    // which is this byte's. When an arrow key or a click is moving the
+    // position away, this byte must leave the pending focus to the byte it
+    // moves to.
+    const bool focus_here = take_focus && pass.next == none;
+    if (focus_here) {
+        ImGui::SetKeyboardFocusHere(0);
+        ImGui::CaptureKeyboardFromApp(true);
+        std::snprintf(addr_input_buf, input_buf_size, pass.format_data, pass.s.digit_count,
+                      pass.base_address + addr);
+        std::snprintf(data_input_buf, input_buf_size, pass.format_byte, read_byte(pass.bytes, addr));
+    }
+    ImGui::PushItemWidth(pass.s.glyph_width * 2.0f);
+    DataInputState user_data;
+    user_data.cursor_pos = -1;
+    std::snprintf(user_data.byte_text, sizeof(user_data.byte_text), pass.format_byte, read_byte(pass.bytes, addr));
+    const ImGuiInputTextFlags flags = ImGuiInputTextFlags_CharsHexadecimal | ImGuiInputTextFlags_EnterReturnsTrue |
+                                      ImGuiInputTextFlags_AutoSelectAll | ImGuiInputTextFlags_NoHorizontalScroll |
+                                      ImGuiInputTextFlags_AlwaysOverwrite | ImGuiInputTextFlags_CallbackAlways;
+    const bool handing_over = handover_addr == addr;
+    if (handing_over) {
+        // At most a byte's worth: the rest waits for the byte after it.
+        user_data.pending = handover_digits;
+        user_data.pending_count = std::min(handover_count, 2);
+    }
+    const bool entered =
+        ImGui::InputText("##data", data_input_buf, input_buf_size, flags, data_input_callback, &user_data);
+    // Text typed or pasted this frame, or kept from the hand-over.
+    const bool put_in = ImGui::IsItemEdited() || user_data.delivered > 0;
+    if (entered) {
+        data_write = pass.data_next = true;
+    } else if (!take_focus && !ImGui::IsItemActive()) {
+        editing_addr = pass.next = none;
+    }
+    if (focus_here) take_focus = false;
+    ImGui::PopItemWidth();
+    if (handing_over && user_data.called) {
+        // The field runs: the hand-over is over, and what it did not take
+        // goes on to the next byte if this one is committed.
+        handover_count -= user_data.delivered;
+        std::memmove(handover_digits, handover_digits + user_data.delivered, static_cast<std::size_t>(handover_count));
+        handover_addr = none;
+    }
+    // The second digit put in brings the cursor to 2. A cursor moved there
+    // without new text (the Right or End key, a click in the field) commits
+    // nothing.
+    if (user_data.cursor_pos >= 2 && put_in) data_write = pass.data_next = true;
+    // Moving away discards what was typed.
+    if (pass.next != none) data_write = pass.data_next = false;
+    unsigned int data_input_value = 0;
+    if (data_write && std::sscanf(data_input_buf, "%X", &data_input_value) == 1) {
+        write_byte(pass.bytes, addr, static_cast<ImU8>(data_input_value & 0xFFu));
+    }
+    ImGui::PopID();
+}
+
+void MemoryEditor::draw_ascii_column(GridPass& pass, int line) {
+    // One invisible button per line takes the clicks; the characters are
+    // painted straight into the draw list.
+    const MemoryEditorLayout& s = pass.s;
+    ImGui::SameLine(s.ascii_start);
+    ImVec2 pos = ImGui::GetCursorScreenPos();
+    std::size_t addr = static_cast<std::size_t>(line) * pass.cols;
+    ImGui::PushID(line);
+    if (ImGui::InvisibleButton("ascii", ImVec2(s.ascii_end - s.ascii_start, s.line_height))) {
+        editing_addr = preview_addr =
+            addr + static_cast<std::size_t>((ImGui::GetIO().MousePos.x - pos.x) / s.glyph_width);
+        take_focus = true;
+    }
+    ImGui::PopID();
+    for (int n = 0; n < cols && addr < pass.size; ++n, ++addr) {
+        if (addr == editing_addr) {
+            const ImVec2 end(pos.x + s.glyph_width, pos.y + s.line_height);
+            pass.draw_list->AddRectFilled(pos, end, ImGui::GetColorU32(ImGuiCol_FrameBg), 0.0f,
+                                          ImDrawFlags_RoundCornersAll);
+            pass.draw_list->AddRectFilled(pos, end, ImGui::GetColorU32(ImGuiCol_TextSelectedBg), 0.0f,
+                                          ImDrawFlags_RoundCornersAll);
+        }
+        const ImU8 c = read_byte(pass.bytes, addr);
+        const char display_c = (c < 32 || c >= 128) ? '.' : static_cast<char>(c);
+        pass.draw_list->AddText(pos, display_c == '.' ? pass.color_disabled : pass.color_text, &display_c,
+                                &display_c + 1);
+        pos.x += s.glyph_width;
+    }
+}
+
 int MemoryEditor::data_input_callback(ImGuiInputTextCallbackData* data) {
     auto* user_data = static_cast<DataInputState*>(data->UserData);
+    user_data->called = true;
     if (!data->HasSelection()) user_data->cursor_pos = data->CursorPos;
     if (data->SelectionStart == 0 && data->SelectionEnd == data->BufTextLen) {
         // Nothing typed yet: show the byte's two digits, selected, so that the
@@ -347,6 +464,15 @@ int MemoryEditor::data_input_callback(ImGuiInputTextCallbackData* data) {
         data->SelectionStart = 0;
         data->SelectionEnd = 2;
         data->CursorPos = 2;
+    }
+    if (user_data->pending_count > 0) {
+        // Digits typed before this field had the focus, as if typed into it.
+        const int n = user_data->pending_count;
+        data->DeleteChars(0, data->BufTextLen);
+        data->InsertChars(0, user_data->pending, user_data->pending + n);
+        data->SelectionStart = data->SelectionEnd = data->CursorPos = n;
+        user_data->cursor_pos = n;
+        user_data->delivered = n;
     }
     return 0;
 }
@@ -478,13 +604,37 @@ const char* MemoryEditor::format_binary(const ImU8* buf, int width) {
 
 namespace {
 
-// One value of type T from the count bytes in buf, the rest zero.
+// The Dec or Hex text of a value of type T built from the first count bytes of
+// buf (the rest zero) in the editor's byte order. Integers show in decimal and
+// as "0x" with two digits per byte; floating point as "%f" and "%a".
 template <typename T>
-T value_of(const MemoryEditor& editor, const ImU8* buf, std::size_t count) {
+void format_value(const MemoryEditor& editor, const ImU8* buf, std::size_t count, PreviewFormat format, char* out,
+                  std::size_t out_size) {
     T value{};
     editor.copy_endian(&value, buf, count);
-    return value;
+    if constexpr (std::is_floating_point_v<T>) {
+        std::snprintf(out, out_size, format == PreviewFormat::dec ? "%f" : "%a", static_cast<double>(value));
+    } else if (format == PreviewFormat::dec) {
+        if constexpr (std::is_signed_v<T>) {
+            std::snprintf(out, out_size, "%lld", static_cast<long long>(value));
+        } else {
+            std::snprintf(out, out_size, "%llu", static_cast<unsigned long long>(value));
+        }
+    } else {
+        const auto bits = static_cast<unsigned long long>(static_cast<std::make_unsigned_t<T>>(value));
+        std::snprintf(out, out_size, "0x%0*llx", static_cast<int>(sizeof(T) * 2), bits);
+    }
 }
+
+using ValueFormatter = void (*)(const MemoryEditor&, const ImU8*, std::size_t, PreviewFormat, char*, std::size_t);
+
+// Indexed by ImGuiDataType.
+constexpr ValueFormatter value_formatters[] = {
+    format_value<std::int8_t>,  format_value<std::uint8_t>, format_value<std::int16_t>, format_value<std::uint16_t>,
+    format_value<std::int32_t>, format_value<std::uint32_t>, format_value<std::int64_t>, format_value<std::uint64_t>,
+    format_value<float>,        format_value<double>,
+};
+static_assert(sizeof(value_formatters) / sizeof(value_formatters[0]) == ImGuiDataType_COUNT);
 
 }  // namespace
 
@@ -511,70 +661,6 @@ void MemoryEditor::format_preview(std::size_t addr, const ImU8* bytes, std::size
     }
 
     out[0] = '\0';
-    const bool dec = format == PreviewFormat::dec;
-    switch (data_type) {
-        case ImGuiDataType_S8: {
-            const auto v = value_of<std::int8_t>(*this, buf, count);
-            if (dec) std::snprintf(out, out_size, "%hhd", v);
-            else std::snprintf(out, out_size, "0x%02x", static_cast<unsigned>(static_cast<std::uint8_t>(v)));
-            break;
-        }
-        case ImGuiDataType_U8: {
-            const auto v = value_of<std::uint8_t>(*this, buf, count);
-            if (dec) std::snprintf(out, out_size, "%hhu", v);
-            else std::snprintf(out, out_size, "0x%02x", static_cast<unsigned>(v));
-            break;
-        }
-        case ImGuiDataType_S16: {
-            const auto v = value_of<std::int16_t>(*this, buf, count);
-            if (dec) std::snprintf(out, out_size, "%hd", v);
-            else std::snprintf(out, out_size, "0x%04x", static_cast<unsigned>(static_cast<std::uint16_t>(v)));
-            break;
-        }
-        case ImGuiDataType_U16: {
-            const auto v = value_of<std::uint16_t>(*this, buf, count);
-            if (dec) std::snprintf(out, out_size, "%hu", v);
-            else std::snprintf(out, out_size, "0x%04x", static_cast<unsigned>(v));
-            break;
-        }
-        case ImGuiDataType_S32: {
-            const auto v = value_of<std::int32_t>(*this, buf, count);
-            if (dec) std::snprintf(out, out_size, "%d", v);
-            else std::snprintf(out, out_size, "0x%08x", static_cast<unsigned>(v));
-            break;
-        }
-        case ImGuiDataType_U32: {
-            const auto v = value_of<std::uint32_t>(*this, buf, count);
-            if (dec) std::snprintf(out, out_size, "%u", v);
-            else std::snprintf(out, out_size, "0x%08x", v);
-            break;
-        }
-        case ImGuiDataType_S64: {
-            const auto v = value_of<std::int64_t>(*this, buf, count);
-            if (dec) std::snprintf(out, out_size, "%lld", static_cast<long long>(v));
-            else std::snprintf(out, out_size, "0x%016llx", static_cast<unsigned long long>(v));
-            break;
-        }
-        case ImGuiDataType_U64: {
-            const auto v = value_of<std::uint64_t>(*this, buf, count);
-            if (dec) std::snprintf(out, out_size, "%llu", static_cast<unsigned long long>(v));
-            else std::snprintf(out, out_size, "0x%016llx", static_cast<unsigned long long>(v));
-            break;
-        }
-        case ImGuiDataType_Float: {
-            const auto v = value_of<float>(*this, buf, count);
-            if (dec) std::snprintf(out, out_size, "%f", static_cast<double>(v));
-            else std::snprintf(out, out_size, "%a", static_cast<double>(v));
-            break;
-        }
-        case ImGuiDataType_Double: {
-            const auto v = value_of<double>(*this, buf, count);
-            if (dec) std::snprintf(out, out_size, "%f", v);
-            else std::snprintf(out, out_size, "%a", v);
-            break;
-        }
-        default:
-            IM_ASSERT(false && "data type out of range");
-            break;
-    }
+    IM_ASSERT(data_type >= 0 && data_type < ImGuiDataType_COUNT);
+    value_formatters[data_type](*this, buf, count, format, out, out_size);
 }

@@ -37,6 +37,12 @@ struct MemoryEditorLayout {
 struct DataInputState {
     char byte_text[3] = {};  // the byte being edited as two hex digits
     int cursor_pos = -1;     // the field's cursor, -1 until the callback ran
+    // Digits typed while the keyboard focus was on its way to this field,
+    // which the callback puts in; how many it put in; whether it ran.
+    const char* pending = nullptr;
+    int pending_count = 0;
+    int delivered = 0;
+    bool called = false;
 };
 
 // Display mode of one preview row.
@@ -81,6 +87,17 @@ struct MemoryEditor {
     int preview_endianness = 0;        // 0 little-endian, otherwise big-endian
     int preview_type = ImGuiDataType_S32;
 
+    // A committed byte hands the keyboard focus to the next byte's field,
+    // which takes it two frames later. Hex digits typed meanwhile are kept here
+    // and put into that field when it first runs, so that fast typing loses
+    // none. handover_addr is the byte they are for, or none. A field that is
+    // not drawn (its line off screen) never runs: the hand-over then ends
+    // after a few frames, so that it takes no digits meant for other fields.
+    std::size_t handover_addr = none;
+    char handover_digits[16] = {};
+    int handover_count = 0;
+    int handover_frames = 0;  // frames the hand-over has lasted
+
     // Draws the whole editor in a window of its own titled `title`.
     void draw_window(const char* title, ImU8* bytes, std::size_t size, std::size_t base_address = 0);
     // Draws the grid, the options line and the preview line into the window
@@ -110,8 +127,30 @@ struct MemoryEditor {
     static const char* format_binary(const ImU8* buf, int width);
 
 private:
+    // What one draw of the grid hands to the functions that draw its parts.
+    struct GridPass;
+
     ImU8 read_byte(const ImU8* bytes, std::size_t offset) const;
     void write_byte(ImU8* bytes, std::size_t offset, ImU8 value) const;
-    void draw_highlight(const MemoryEditorLayout& s, ImDrawList* draw_list, const ImU8* bytes, std::size_t size,
-                        std::size_t addr, int n, std::size_t preview_size) const;
+
+    // Room kept under the grid for the options and preview lines.
+    float footer_height() const;
+
+    // Moves the hex digits typed this frame into handover_digits while a
+    // hand-over to the byte being edited is under way; ends a hand-over that
+    // no longer matches the editing position.
+    void keep_handover_digits();
+    void end_handover();
+
+    // The byte an arrow key pressed this frame moves to, or none.
+    std::size_t arrow_key_target(std::size_t size);
+    // Scrolls the grid by the lines moved when the keyboard takes the editing
+    // position near the edge of the visible lines.
+    void follow_keyboard(const GridPass& pass, std::size_t from, std::size_t to) const;
+
+    void draw_line(GridPass& pass, int line);
+    void draw_highlight(const GridPass& pass, std::size_t addr, int n) const;
+    void draw_display_cell(GridPass& pass, std::size_t addr);
+    void draw_editing_cell(GridPass& pass, std::size_t addr);
+    void draw_ascii_column(GridPass& pass, int line);
 };

@@ -27,15 +27,6 @@ MsgPtr message_with_body(const std::vector<std::uint8_t>& body) {
     return MsgPtr(raw);
 }
 
-void on_pipe_event(nng_pipe, nng_pipe_ev event, void* arg) {
-    auto* peers = static_cast<Endpoint::Peers*>(arg);
-    {
-        std::lock_guard<std::mutex> lock(peers->mutex);
-        peers->count += event == NNG_PIPE_EV_ADD_POST ? 1 : -1;
-    }
-    peers->changed.notify_all();
-}
-
 bool is_listen(EndpointKind kind) { return kind == EndpointKind::bus_listen || kind == EndpointKind::pair_listen; }
 bool is_bus(EndpointKind kind) { return kind == EndpointKind::bus_listen || kind == EndpointKind::bus_dial; }
 
@@ -51,7 +42,7 @@ Endpoint::Endpoint(const std::string* url_, EndpointKind kind_) : url(url_), kin
 Endpoint::~Endpoint() {
     // The pump first: once it has left, nothing starts another receive.
     {
-        std::lock_guard<std::mutex> lock(pump_mutex);
+        std::lock_guard<std::mutex> lock(receive_mutex);
         stop_requested = true;
     }
     pump_wake.notify_all();
@@ -61,15 +52,19 @@ Endpoint::~Endpoint() {
     nng_aio_stop(aio);
     close_socket();
     nng_aio_free(aio);
-    if (peers_released_with_socket) delete peers;
 }
 
 void Endpoint::close_socket() {
-    if (!is_open()) return;
-    nng_socket s = socket;
-    socket = NNG_SOCKET_INITIALIZER;
-    // nng_close can hang now and then while a peer is still sending fast:
-    // close on a helper thread and stop waiting after close_limit.
+    nng_socket s;
+    {
+        std::lock_guard<std::mutex> lock(receive_mutex);
+        s = socket;
+        socket = NNG_SOCKET_INITIALIZER;
+    }
+    if (nng_socket_id(s) <= 0) return;
+    // On a helper thread, so that a close that deadlocks inside nng (see
+    // close_limit) costs its caller no more than the limit. The thread touches
+    // nothing but the socket id and its own state.
     struct Closing {
         std::mutex m;
         std::condition_variable cv;
@@ -83,17 +78,7 @@ void Endpoint::close_socket() {
         closing->cv.notify_all();
     }).detach();
     std::unique_lock<std::mutex> lock(closing->m);
-    if (!closing->cv.wait_for(lock, close_limit, [&] { return closing->done; })) peers_released_with_socket = false;
-}
-
-int Endpoint::peer_count() const {
-    std::lock_guard<std::mutex> lock(peers->mutex);
-    return peers->count;
-}
-
-bool Endpoint::wait_for_peer(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(peers->mutex);
-    return peers->changed.wait_for(lock, limit, [&] { return peers->count > 0; });
+    closing->cv.wait_for(lock, close_limit, [&] { return closing->done; });
 }
 
 bool Endpoint::connect() {
@@ -102,31 +87,28 @@ bool Endpoint::connect() {
         std::cerr << "Invalid socket type" << std::endl;
         return false;
     }
+    // A receive outstanding on the old socket completes with an error when it
+    // closes; the pump then starts the next one on the new socket.
     close_socket();
-    if (!peers_released_with_socket) {  // the old socket may still notify the old state
-        peers = new Peers;
-        peers_released_with_socket = true;
-    }
-    socket_closed = false;
-    int rv = is_bus(kind) ? nng_bus0_open(&socket) : nng_pair0_open(&socket);
-    if (rv != 0) socket = NNG_SOCKET_INITIALIZER;
-    if (rv == 0) {
-        {
-            std::lock_guard<std::mutex> lock(peers->mutex);
-            peers->count = 0;
-        }
-        rv = nng_pipe_notify(socket, NNG_PIPE_EV_ADD_POST, on_pipe_event, peers);
-        if (rv == 0) rv = nng_pipe_notify(socket, NNG_PIPE_EV_REM_POST, on_pipe_event, peers);
-    }
+    nng_socket s = NNG_SOCKET_INITIALIZER;
+    int rv = is_bus(kind) ? nng_bus0_open(&s) : nng_pair0_open(&s);
     // Limits before the socket meets a peer.
-    if (rv == 0) rv = nng_socket_set_size(socket, NNG_OPT_RECVMAXSZ, max_body_bytes);
-    if (rv == 0 && is_bus(kind)) rv = nng_socket_set_int(socket, NNG_OPT_RECVBUF, bus_receive_buffer);
-    if (rv == 0 && is_bus(kind)) rv = nng_socket_set_int(socket, NNG_OPT_SENDBUF, bus_send_buffer);
+    if (rv == 0) rv = nng_socket_set_size(s, NNG_OPT_RECVMAXSZ, max_body_bytes);
+    if (rv == 0 && is_bus(kind)) rv = nng_socket_set_int(s, NNG_OPT_RECVBUF, bus_receive_buffer);
+    if (rv == 0 && is_bus(kind)) rv = nng_socket_set_int(s, NNG_OPT_SENDBUF, bus_send_buffer);
     if (rv == 0 && !is_bus(kind))
-        rv = nng_socket_set_ms(socket, NNG_OPT_SENDTIMEO, static_cast<nng_duration>(pair_send_limit.count()));
+        rv = nng_socket_set_ms(s, NNG_OPT_SENDTIMEO, static_cast<nng_duration>(pair_send_limit.count()));
     if (rv == 0) {
-        rv = is_listen(kind) ? nng_listen(socket, url->c_str(), nullptr, 0)
-                             : nng_dial(socket, url->c_str(), nullptr, NNG_FLAG_NONBLOCK);
+        rv = is_listen(kind) ? nng_listen(s, url->c_str(), nullptr, 0)
+                             : nng_dial(s, url->c_str(), nullptr, NNG_FLAG_NONBLOCK);
+    }
+    // The socket is the endpoint's once opened, listening or not.
+    if (nng_socket_id(s) > 0) {
+        {
+            std::lock_guard<std::mutex> lock(receive_mutex);
+            socket = s;
+        }
+        pump_wake.notify_all();
     }
     if (rv != 0) {
         std::cerr << "Unable to establish socket connection: " << nng_strerror(rv) << std::endl;
@@ -146,12 +128,6 @@ void Endpoint::send(MessageKind message_kind, std::string sub_type, const Messag
     report_send_failure(make_envelope(message_kind, std::move(sub_type), data, std::move(origin), std::move(destination)));
 }
 
-void Endpoint::send_body(const std::vector<std::uint8_t>& body) {
-    MsgPtr msg = message_with_body(body);
-    check(nng_sendmsg(socket, msg.get(), 0), "nng_sendmsg");
-    msg.release();
-}
-
 Message Endpoint::decode_and_free(nng_msg* raw) {
     MsgPtr msg(raw);
     std::optional<Message> data =
@@ -165,24 +141,14 @@ Message Endpoint::receive() {
     return decode_and_free(msg);
 }
 
-nng_msg* Endpoint::receive_message_within(std::chrono::milliseconds limit) {
+Message Endpoint::receive_within(std::chrono::milliseconds limit) {
     check(nng_socket_set_ms(socket, NNG_OPT_RECVTIMEO, static_cast<nng_duration>(limit.count())),
           "nng_socket_set_ms");
     nng_msg* msg = nullptr;
     int rv = nng_recvmsg(socket, &msg, 0);
     nng_socket_set_ms(socket, NNG_OPT_RECVTIMEO, NNG_DURATION_INFINITE);
     check(rv, "nng_recvmsg");
-    return msg;
-}
-
-Message Endpoint::receive_within(std::chrono::milliseconds limit) {
-    return decode_and_free(receive_message_within(limit));
-}
-
-void Endpoint::receive_body_within(std::chrono::milliseconds limit,
-                                   const std::function<void(const std::uint8_t*, std::size_t)>& use) {
-    MsgPtr msg(receive_message_within(limit));
-    use(static_cast<const std::uint8_t*>(nng_msg_body(msg.get())), nng_msg_len(msg.get()));
+    return decode_and_free(msg);
 }
 
 std::list<Message> Endpoint::take_if(std::function<bool(Message&)> predicate) {
@@ -201,16 +167,16 @@ void Endpoint::set_arrival_notice(std::function<void()> notice) { arrival_notice
 void Endpoint::start_pump() { pump_thread = std::thread(&Endpoint::pump, this); }
 
 void Endpoint::pump() {
-    std::unique_lock<std::mutex> lock(pump_mutex);
-    // No receive is started on a socket that never opened or that closed.
-    auto can_start = [&] { return !receiving && !socket_closed && is_open(); };
+    std::unique_lock<std::mutex> lock(receive_mutex);
+    auto can_start = [&] { return !receiving && is_open(); };
     while (!stop_requested) {
         if (can_start()) {
             lock.unlock();
             start_receive();
             lock.lock();
         }
-        // Sleeps until the completion has cleared receiving, or until stop.
+        // Sleeps until a completion has cleared receiving, connect has opened
+        // a socket, or the destructor stops it.
         pump_wake.wait(lock, [&] { return stop_requested || can_start(); });
     }
 }
@@ -220,18 +186,21 @@ void Endpoint::start_receive() {
     // The previous completion may still be finishing after it cleared
     // receiving: two completions never run at once on the one aio.
     nng_aio_wait(aio);
-    // Raised before the start: the completion may run before nng_recv_aio returns.
-    receiving = true;
-    nng_recv_aio(socket, aio);
+    nng_socket s;
+    {
+        std::lock_guard<std::mutex> lock(receive_mutex);
+        if (!is_open()) return;
+        s = socket;
+        // Raised before the start: the completion may run before nng_recv_aio returns.
+        receiving = true;
+    }
+    nng_recv_aio(s, aio);
 }
-
-void Endpoint::cancel_receive() { nng_aio_cancel(aio); }
 
 void Endpoint::on_receive() {
     int rv = nng_aio_result(aio);
     if (rv != 0) {
         if (!stop_requested) std::cerr << "Something went wrong" << std::endl;
-        if (rv == NNG_ECLOSED) socket_closed = true;
     } else {
         MsgPtr msg(nng_aio_get_msg(aio));
         nng_aio_set_msg(aio, nullptr);
@@ -247,18 +216,21 @@ void Endpoint::on_receive() {
             if (arrival_notice) arrival_notice();
         }
     }
-    if (rv == 0 && !stop_requested) {
+    std::unique_lock<std::mutex> lock(receive_mutex);
+    if (rv == 0 && !stop_requested && is_open()) {
         // The next receive, started here as the very last step: its own
         // completion may run at once on another thread, and nothing of this
-        // one is touched after the call. Once the destructor has stopped the
-        // aio, the start fails quietly and no completion follows.
-        nng_recv_aio(socket, aio);
+        // one is touched after the call. A socket that connect closes in the
+        // meantime fails it, and that completion hands over to the pump. Once
+        // the destructor has stopped the aio, the start fails quietly and no
+        // completion follows.
+        nng_socket s = socket;
+        lock.unlock();
+        nng_recv_aio(s, aio);
         return;
     }
     // The last step: the pump may start the next receive from here on.
-    {
-        std::lock_guard<std::mutex> lock(pump_mutex);
-        receiving = false;
-    }
+    receiving = false;
+    lock.unlock();
     pump_wake.notify_one();
 }

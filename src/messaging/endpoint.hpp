@@ -1,22 +1,24 @@
 #pragma once
 // One nng socket of the panel with what it needs around it: its address, an
-// asynchronous receive kept outstanding by a pump thread, the inbox where
+// asynchronous receive kept outstanding on the socket, the inbox where
 // received envelopes wait for the main thread, and send / receive / take.
 //
 // Threads:
-//   owner thread  constructor, connect, send, send_body, receive,
-//                 receive_within, take_if, start_pump, destructor (the main
-//                 thread for the panel's two endpoints)
+//   owner thread  constructor, connect, send, receive, receive_within,
+//                 take_if, start_pump, destructor (the main thread for the
+//                 panel's two endpoints)
 //   pump thread   pump, start_receive (one per endpoint, after start_pump)
 //   nng thread    on_receive, the completion of the receive on aio
-// inbox_mutex guards inbox; pump_mutex pairs with pump_wake so the pump
-// sleeps until receiving drops or stop_requested rises; both flags are atomic.
+// inbox_mutex guards inbox. receive_mutex guards socket against the pump and
+// the completion, which read it while connect replaces it, and pairs with
+// pump_wake so that the pump sleeps until it has a receive to start.
 //
-// A receive that succeeded is replaced by its own completion, as the last
-// thing it does, so that a stream does not pay a wake-up of the pump per
-// message (measured: 12 us of processor time per message on a small virtual
-// machine, a third more than nng's own receive path). The pump starts the
-// first receive and the one after every failed one (a cancel, an error).
+// One place keeps the receive going: a completion that received starts the
+// next receive itself, as the last thing it does, so that a stream does not
+// pay a wake-up of the pump per message (measured: 12 us of processor time
+// per message on a small virtual machine, a third more than nng's own
+// receive path). The pump starts only the first receive and the one after a
+// failed one (a cancel, an error, the socket closed by connect).
 
 #include <atomic>
 #include <chrono>
@@ -66,9 +68,13 @@ public:
     // Longest a send on a pair socket waits for a peer to take it, so that a
     // command with no simulator connected does not freeze the panel.
     static constexpr std::chrono::milliseconds pair_send_limit{1000};
-    // Longest the destructor waits for nng_close, which can hang while a peer
-    // is still sending fast; past it the socket is left to the process exit.
-    static constexpr std::chrono::milliseconds close_limit{1000};
+    // Longest connect and the destructor wait for nng_close. nng 1.5.2's close
+    // of a socket whose peer is still sending at full speed deadlocks now and
+    // then inside nng (in about one close in five, whether or not anything
+    // still receives, and for good: it stays stuck after the peer has gone).
+    // A close that does not hang takes a few milliseconds; past the limit the
+    // socket is left to the process exit.
+    static constexpr std::chrono::milliseconds close_limit{100};
 
     // url must outlive the endpoint; its owner may point it elsewhere until
     // connect. Allocates aio; touches no network. Throws NngError.
@@ -92,41 +98,30 @@ public:
     void send(MessageKind kind, std::string sub_type, const Message& data, std::string origin,
               std::string destination);
 
-    // Sends body as it is, unencoded (for peers and tests that send bodies
-    // that are not envelopes). A failure is thrown as NngError.
-    void send_body(const std::vector<std::uint8_t>& body);
-
     // Waits for the next message and decodes it; an undecodable body is
     // reported and gives the integer 0. nng's errors are thrown as NngError.
     Message receive();
     // The same, waiting at most limit; a timeout throws NngError (NNG_ETIMEDOUT).
     Message receive_within(std::chrono::milliseconds limit);
-    // Waits at most limit for the next message and hands its body, as it
-    // arrived, to use(body, length) before freeing it; errors and the timeout
-    // are thrown as NngError.
-    void receive_body_within(std::chrono::milliseconds limit,
-                             const std::function<void(const std::uint8_t*, std::size_t)>& use);
 
     // Moves the inbox envelopes for which predicate holds, in arrival order,
     // into the result; the rest stay. The predicate runs under inbox_mutex
     // and must not call back into the endpoint.
     std::list<Message> take_if(std::function<bool(Message&)> predicate);
 
-    // Starts the pump thread that keeps one receive outstanding. Once only,
-    // after connect; the destructor stops and joins it.
+    // Starts the pump thread that keeps one receive outstanding. Once only;
+    // before or after connect (a pump with no open socket sleeps until connect
+    // opens one). The destructor stops and joins it.
     void start_pump();
     // The pump thread's body: starts a receive whenever none is outstanding
-    // and sleeps otherwise, until stop_requested.
+    // on an open socket and sleeps otherwise, until stop_requested.
     void pump();
     // Starts one asynchronous receive unless one is outstanding.
     void start_receive();
     // Completion of the receive on aio (a thread of nng's): queues the
-    // envelope, then starts the next receive itself, or, after a failure or
-    // once stop_requested, clears receiving for the pump.
+    // envelope, then starts the next receive itself; after a failure, or once
+    // stop_requested, it clears receiving and wakes the pump instead.
     void on_receive();
-    // Cancels the outstanding receive; its completion reports the failure and
-    // the pump starts the next one.
-    void cancel_receive();
 
     // notice is called by the receive completion, on a thread of nng's, each
     // time it has put an envelope into the inbox, after the inbox lock is
@@ -135,49 +130,25 @@ public:
     // back into the endpoint. Set it before start_pump, on the owner thread.
     void set_arrival_notice(std::function<void()> notice);
 
-    // Connected peers (nng pipes) of the socket right now.
-    int peer_count() const;
-    // Waits until at least one peer is connected, at most limit. A bus drops
-    // what it sends while no peer is attached, so a peer that publishes at
-    // once waits for this first.
-    bool wait_for_peer(std::chrono::milliseconds limit);
-
     const std::string* url;
     const EndpointKind kind;
 
 private:
     bool is_open() const { return nng_socket_id(socket) > 0; }
+    // Closes the socket, waiting at most close_limit (see there).
     void close_socket();
     Message decode_and_free(nng_msg* msg);
-    nng_msg* receive_message_within(std::chrono::milliseconds limit);
 
-    nng_socket socket = NNG_SOCKET_INITIALIZER;
+    nng_socket socket = NNG_SOCKET_INITIALIZER;  // written under receive_mutex
     nng_aio* aio = nullptr;
     std::mutex inbox_mutex;
     std::atomic<bool> receiving{false};
     std::atomic<bool> stop_requested{false};
-    // Set when a completion finds the socket closed: no receive can succeed
-    // any more, so the pump stops starting them.
-    std::atomic<bool> socket_closed{false};
     std::list<Message> inbox;
     std::function<void()> arrival_notice;
     // The encoded envelope of the last send, kept for its capacity (owner thread).
     std::vector<std::uint8_t> send_buffer;
-    std::mutex pump_mutex;
+    std::mutex receive_mutex;
     std::condition_variable pump_wake;
     std::thread pump_thread;
-
-public:
-    // Counted by nng's pipe notifications, on nng's threads. Heap-held and
-    // released only once the socket is closed: a close that runs past
-    // close_limit may still notify, and then the state is left to the exit.
-    struct Peers {
-        std::mutex mutex;
-        std::condition_variable changed;
-        int count = 0;
-    };
-
-private:
-    Peers* peers = new Peers;
-    bool peers_released_with_socket = true;
 };

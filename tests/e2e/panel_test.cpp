@@ -95,8 +95,8 @@ TEST_F(Panel, ATakenBusPortIsReportedOnceAndThePairStillListens) {
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(panel->stderr_text(), "Unable to establish socket connection: Address in use\n");
     std::string pair_url(wire::pair_address);
-    Endpoint pair_peer(&pair_url, EndpointKind::pair_dial);
-    ASSERT_TRUE(pair_peer.connect());
+    PeerSocket pair_peer(PeerSocket::Protocol::pair, pair_url);
+    ASSERT_TRUE(pair_peer.dial());
     EXPECT_TRUE(pair_peer.wait_for_peer(10s)) << "the pair socket does not listen";
     EXPECT_EQ(quit_and_wait(), 0);
 }

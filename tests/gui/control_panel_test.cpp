@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "child_process.hpp"
+#include "free_port.hpp"
 #include "headless_imgui.hpp"
 #include "imgui_internal.h"
 #include "wire_names.hpp"
@@ -28,7 +29,7 @@ const std::vector<std::string> button_labels{"Step",       "Init IM",      "Init
 class ControlPanelTest : public testing::Test {
 protected:
     void SetUp() override {
-        app.pair_url = loopback_url(free_tcp_port());
+        app.pair_url = free_loopback_url();
         peer_url = app.pair_url;
         ASSERT_TRUE(app.hub.pair.connect());
         ASSERT_TRUE(peer.connect());

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,18 +25,46 @@ constexpr const char* title = "Memory";
 // Text that LogFinish hands to the clipboard.
 std::string clipboard_text;
 void capture_clipboard(void*, const char* text) { clipboard_text = text; }
+// Text that Ctrl+V pastes.
+std::string paste_text;
+const char* paste_source(void*) { return paste_text.c_str(); }
 
 // One editor window over the test's own bytes, drawn on every frame, in a
 // Dear ImGui context of its own.
+//
+// Where the grid put each byte is read from an earlier frame, not worked out
+// again: the harness reads the bytes for the editor (read_fn), and the grid
+// reads a byte for its hex cell just before drawing it, with Dear ImGui's
+// cursor where the cell goes. The ASCII column's per-line button is the last
+// item when the line's first character is read.
 struct Harness {
     HeadlessImGui ui;
     MemoryEditor editor;
     std::vector<ImU8> mem = std::vector<ImU8>(256, 0);
     std::size_t base = 0;
+    // Where the bytes come from, when a test gives its own; mem otherwise.
+    MemoryEditor::ReadFn source;
+    // Drawn after the editor's window, when set.
+    std::function<void()> after;
 
-    Harness() {
+    struct Seen {
+        int frame = -1;
+        ImVec2 pos;
+    };
+    std::map<std::size_t, Seen> hex_cells;                       // top left, by offset
+    std::map<std::size_t, std::pair<ImVec2, ImVec2>> ascii_rows;  // button rectangle, by line
+
+    // Without recording, the editor reads the bytes in place.
+    explicit Harness(bool record_cells = true) {
         ImGui::GetIO().SetClipboardTextFn = capture_clipboard;
+        ImGui::GetIO().GetClipboardTextFn = paste_source;
         ui.set_draw([this] { draw(); });
+        if (record_cells) {
+            editor.read_fn = [this](const ImU8* bytes, std::size_t offset) {
+                record(offset);
+                return source ? source(bytes, offset) : mem[offset];
+            };
+        }
     }
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;
@@ -43,6 +73,24 @@ struct Harness {
         ImGui::SetNextWindowPos(ImVec2(0, 0), ImGuiCond_Once);
         ImGui::SetNextWindowSize(ImVec2(1000, 400), ImGuiCond_Once);
         editor.draw_window(title, mem.data(), mem.size(), base);
+        if (after) after();
+    }
+
+    void record(std::size_t offset) {
+        // The preview line reads too, and so does format_preview outside a frame.
+        if (GImGui->CurrentWindow == nullptr || GImGui->CurrentWindow != grid()) return;
+        const int frame = ImGui::GetFrameCount();
+        Seen& cell = hex_cells[offset];
+        if (cell.frame != frame) cell = Seen{frame, ImGui::GetCursorScreenPos()};
+        const std::size_t cols = static_cast<std::size_t>(editor.cols);
+        if (offset % cols == 0) {
+            ImGui::PushID(static_cast<int>(offset / cols));
+            const ImGuiID button = ImGui::GetID("ascii");
+            ImGui::PopID();
+            if (ImGui::GetItemID() == button) {
+                ascii_rows[offset / cols] = {ImGui::GetItemRectMin(), ImGui::GetItemRectMax()};
+            }
+        }
     }
 
     // Frame 0 only lays the window out.
@@ -66,32 +114,33 @@ struct Harness {
         return nullptr;
     }
 
-    // Screen x of hex cell n of a line, relative to the grid's left edge.
-    float cell_x(int n) const {
-        const MemoryEditorLayout s = layout();
-        float x = s.hex_start + s.hex_cell_width * static_cast<float>(n);
-        if (editor.mid_cols > 0) x += static_cast<float>(n / editor.mid_cols) * s.group_gap;
-        return x;
+    // Top left of a byte's hex cell, as drawn in the last frame that showed it.
+    ImVec2 cell_pos(std::size_t offset) const {
+        const auto it = hex_cells.find(offset);
+        EXPECT_NE(it, hex_cells.end()) << "byte " << offset << " was not drawn";
+        return it == hex_cells.end() ? ImVec2() : it->second.pos;
     }
 
-    ImVec2 line_origin(std::size_t line) const {
-        ImGuiWindow* g = grid();
-        return ImVec2(g->Pos.x, g->Pos.y - g->Scroll.y + static_cast<float>(line) * layout().line_height);
-    }
-
+    // The middle of a byte's two digits.
     ImVec2 hex_cell(std::size_t offset) const {
-        const auto cols = static_cast<std::size_t>(editor.cols);
-        const ImVec2 o = line_origin(offset / cols);
-        const MemoryEditorLayout s = layout();
-        return ImVec2(o.x + cell_x(static_cast<int>(offset % cols)) + s.glyph_width, o.y + s.line_height / 2);
+        const ImVec2 digits = ImGui::CalcTextSize("00");
+        const ImVec2 pos = cell_pos(offset);
+        return ImVec2(pos.x + digits.x / 2, pos.y + digits.y / 2);
     }
 
+    // A line's ASCII column, as drawn in the last frame that showed it.
+    std::pair<ImVec2, ImVec2> ascii_row(std::size_t line) const {
+        const auto it = ascii_rows.find(line);
+        EXPECT_NE(it, ascii_rows.end()) << "line " << line << " has no ASCII column";
+        return it == ascii_rows.end() ? std::pair<ImVec2, ImVec2>() : it->second;
+    }
+
+    // The middle of a byte's character in the ASCII column.
     ImVec2 ascii_cell(std::size_t offset) const {
         const auto cols = static_cast<std::size_t>(editor.cols);
-        const ImVec2 o = line_origin(offset / cols);
-        const MemoryEditorLayout s = layout();
-        return ImVec2(o.x + s.ascii_start + s.glyph_width * (static_cast<float>(offset % cols) + 0.5f),
-                      o.y + s.line_height / 2);
+        const auto [lo, hi] = ascii_row(offset / cols);
+        const float glyph = (hi.x - lo.x) / static_cast<float>(cols);
+        return ImVec2(lo.x + glyph * (static_cast<float>(offset % cols) + 0.5f), (lo.y + hi.y) / 2);
     }
 
     // Clicks a byte and gives its field the frame in which focus lands.
@@ -208,6 +257,11 @@ TEST_F(EditorTest, AsciiColumnStartsAfterTheGroupGaps) {
     EXPECT_EQ(s.hex_end, 32.0f + 16 * 20.0f);
     EXPECT_EQ(s.ascii_start, s.hex_end + 8.0f + 2 * 5.0f);
     EXPECT_EQ(s.ascii_end, s.ascii_start + 16 * 8.0f);
+    // The cells as drawn: a gap after every group of 8.
+    EXPECT_EQ(cell_pos(0x10).x - grid()->Pos.x, 32.0f);
+    EXPECT_EQ(cell_pos(0x11).x - cell_pos(0x10).x, 20.0f);
+    EXPECT_EQ(cell_pos(0x18).x - cell_pos(0x17).x, 20.0f + 5.0f);
+    EXPECT_EQ(ascii_row(1).first.x - grid()->Pos.x, s.ascii_start);
 
     editor.mid_cols = 0;
     s = layout();
@@ -279,6 +333,198 @@ TEST_F(EditorTest, ArrowKeyAfterOneDigitMovesWithoutWriting) {
     EXPECT_EQ(mem[5], 0xEE);
 }
 
+// Two digits put in the field by typing or pasting commit the byte; a cursor
+// merely moved to the end of the pair puts nothing in and commits nothing.
+TEST(MemoryEditorEditing, TwoDigitsPutInCommitACursorMovedThereDoesNot) {
+    struct Case {
+        const char* name;
+        std::function<void(Harness&)> act;
+        bool commits;
+    };
+    const Case cases[] = {
+        {"typed", [](Harness& h) { h.ui.type("AB"); }, true},
+        {"pasted",
+         [](Harness& h) {
+             paste_text = "AB";
+             ImGui::GetIO().KeyCtrl = true;
+             h.ui.press(ImGuiKey_V);
+             ImGui::GetIO().KeyCtrl = false;
+         },
+         true},
+        {"End key", [](Harness& h) { h.ui.press(ImGuiKey_End); }, false},
+        {"click at the end of the field",
+         [](Harness& h) {
+             const ImVec2 c = h.hex_cell(5);
+             h.ui.click(ImVec2(h.cell_pos(5).x + ImGui::CalcTextSize("00").x - 1, c.y));
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.mem[5] = 0x11;
+        h.settle();
+        h.select(5);
+        c.act(h);
+        h.ui.frames(2);
+        if (c.commits) {
+            EXPECT_EQ(h.mem[5], 0xAB);
+            EXPECT_EQ(h.editor.editing_addr, 6u);
+        } else {
+            EXPECT_EQ(h.mem[5], 0x11);
+            EXPECT_EQ(h.editor.editing_addr, 5u);
+        }
+        EXPECT_EQ(h.mem[6], 0x00);
+        EXPECT_TRUE(h.text_field_active());
+    }
+}
+
+// Each digit lands, however fast it follows the one before: the next byte's
+// field takes the focus two frames after a commit, and what is typed
+// meanwhile is kept for it.
+TEST(MemoryEditorEditing, FastTypingAcrossBytesLosesNoDigit) {
+    for (int frames_per_char : {1, 2, 3}) {
+        SCOPED_TRACE(testing::Message() << frames_per_char << " frames per character");
+        Harness h;
+        h.settle();
+        h.select(5);
+        h.ui.type("DEADBEEF", frames_per_char);
+        h.ui.frames(2);
+        const std::vector<ImU8> expected = {0x00, 0xDE, 0xAD, 0xBE, 0xEF, 0x00};
+        EXPECT_EQ(std::vector<ImU8>(h.mem.begin() + 4, h.mem.begin() + 10), expected);
+        EXPECT_EQ(h.editor.editing_addr, 9u);
+        EXPECT_TRUE(h.text_field_active());
+        EXPECT_STREQ(h.editor.addr_input_buf, "09");
+    }
+}
+
+// An arrow key, Enter or a click right after a commit acts on the byte that
+// editing moved on to, with the digits typed for it so far.
+TEST(MemoryEditorEditing, KeysRightAfterACommitActOnTheNextByte) {
+    struct Case {
+        const char* name;
+        std::function<void(Harness&)> act;
+        ImU8 byte6;
+        std::size_t editing;
+    };
+    const Case cases[] = {
+        {"a digit, then Right: the digit is discarded",
+         [](Harness& h) {
+             h.ui.type("AB7", 1);
+             h.ui.press(ImGuiKey_RightArrow);
+         },
+         0x00, 7},
+        {"a digit, then Enter: the digit is written",
+         [](Harness& h) {
+             h.ui.type("AB7", 1);
+             h.ui.press(ImGuiKey_Enter);
+         },
+         0x07, 7},
+        {"Down at once", [](Harness& h) {
+             h.ui.type("AB", 1);
+             h.ui.press(ImGuiKey_DownArrow);
+         },
+         0x00, 0x16},
+        {"a digit, then a click on another byte",
+         [](Harness& h) {
+             h.ui.type("AB7", 1);
+             h.ui.click(h.hex_cell(0x40));
+         },
+         0x00, 0x40},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.settle();
+        h.select(5);
+        c.act(h);
+        h.ui.frames(2);
+        EXPECT_EQ(h.mem[5], 0xAB);
+        EXPECT_EQ(h.mem[6], c.byte6);
+        EXPECT_EQ(std::count(h.mem.begin(), h.mem.end(), 0), 256 - 1 - (c.byte6 != 0 ? 1 : 0));
+        EXPECT_EQ(h.editor.editing_addr, c.editing);
+        EXPECT_TRUE(h.text_field_active());
+    }
+}
+
+// A commit whose next byte is off screen hands the focus to a field that is
+// not drawn; digits typed afterwards into another field are that field's.
+TEST_F(EditorTest, HandOverToAByteOffScreenTakesNoDigitsFromOtherFields) {
+    mem.assign(4096, 0);
+    char other[8] = "";
+    ImVec2 other_pos;
+    after = [&] {
+        ImGui::SetNextWindowPos(ImVec2(0, 500), ImGuiCond_Once);
+        ImGui::Begin("Other");
+        ImGui::InputText("##other", other, sizeof(other));
+        other_pos = ImGui::GetItemRectMin();
+        ImGui::End();
+    };
+    settle();
+    const float line_height = layout().line_height;
+    const float chrome = window()->Size.y - grid()->Size.y;
+    ImGui::SetWindowSize(title, ImVec2(window()->Size.x, chrome + 20 * line_height));
+    ui.frames(2);
+    select(19 * 16 + 15);  // the last byte on screen
+    ui.type("AB");
+    ASSERT_EQ(mem[19 * 16 + 15], 0xAB);
+    ASSERT_EQ(editor.editing_addr, 20u * 16);
+
+    ui.frames(4);
+    ui.click(ImVec2(other_pos.x + 4, other_pos.y + 4));
+    ui.type("12");
+    EXPECT_STREQ(other, "12");
+    EXPECT_EQ(mem[20 * 16], 0x00);
+}
+
+// The grid scrolls by the lines moved when the keyboard takes the editing
+// position within two lines of the visible edge, and only then; the lines
+// that count are those on screen, also while the edited line is scrolled away.
+TEST(MemoryEditorKeys, ScrollFollowsNearTheVisibleEdgeOnly) {
+    struct Case {
+        std::size_t from_line;
+        ImGuiKey key;
+        std::size_t to_line;
+        int lines_scrolled;
+    };
+    // The view shows lines 100 to 119.
+    const Case cases[] = {
+        {2, ImGuiKey_DownArrow, 3, 0},      // above the view
+        {200, ImGuiKey_UpArrow, 199, 0},    // below the view
+        {102, ImGuiKey_UpArrow, 101, -1},   // into the top two lines
+        {103, ImGuiKey_UpArrow, 102, 0},
+        {117, ImGuiKey_DownArrow, 118, 1},  // into the bottom two lines
+        {116, ImGuiKey_DownArrow, 117, 0},
+        {118, ImGuiKey_LeftArrow, 118, 0},  // same line
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "from line " << c.from_line << " key " << c.key);
+        Harness h;
+        h.mem.assign(4096, 0);
+        h.settle();
+        const float line_height = h.layout().line_height;
+        const float chrome = h.window()->Size.y - h.grid()->Size.y;
+        ImGui::SetWindowSize(title, ImVec2(h.window()->Size.x, chrome + 20 * line_height));
+        auto scroll_to_line = [&](std::size_t line) {
+            ImGui::SetScrollY(h.grid(), static_cast<float>(line) * line_height);
+            h.ui.frames(2);
+        };
+        const std::size_t from = c.from_line * 16 + 5;
+        scroll_to_line(c.from_line > 5 ? c.from_line - 5 : 0);
+        h.select(from);
+        scroll_to_line(100);
+        ASSERT_EQ(h.grid()->Size.y, 20 * line_height);
+        ASSERT_EQ(h.grid()->Scroll.y, 100 * line_height);
+        ASSERT_EQ(h.editor.editing_addr, from);
+        ASSERT_TRUE(h.text_field_active());
+
+        h.ui.press(c.key);
+        h.ui.frame();
+        EXPECT_EQ(h.editor.editing_addr / 16, c.to_line);
+        EXPECT_EQ(h.grid()->Scroll.y, static_cast<float>(100 + c.lines_scrolled) * line_height);
+    }
+}
+
 TEST(MemoryEditorKeys, ArrowKeysMoveInsideTheRangeOnly) {
     struct Case {
         std::size_t size;
@@ -348,7 +594,7 @@ TEST_F(EditorTest, HooksReplaceReadingAndWriting) {
     for (std::size_t k = 0; k < shadow.size(); ++k) shadow[k] = static_cast<ImU8>(k ^ 0xA0);
     std::vector<std::pair<std::size_t, ImU8>> writes;
     const ImU8* passed = mem.data();
-    editor.read_fn = [&](const ImU8* bytes, std::size_t offset) {
+    source = [&](const ImU8* bytes, std::size_t offset) {
         EXPECT_EQ(bytes, passed);
         return shadow[offset];
     };
@@ -387,7 +633,7 @@ TEST(MemoryEditorDisplay, HexCellText) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << int{c.byte} << " hexii " << c.hexii << " grey " << c.grey);
-        Harness h;
+        Harness h(false);  // the editor reads the bytes in place
         h.mem.assign(16, 0x20);
         h.mem[0] = c.byte;
         h.editor.show_hexii = c.hexii;
@@ -414,13 +660,13 @@ TEST_F(EditorTest, AsciiColumnGreysTheFullStopAndShowsDel) {
     mem[1] = 0x7F;
     mem[2] = 0x00;
     settle();
-    const MemoryEditorLayout s = layout();
-    const ImVec2 o = line_origin(0);
+    const auto [lo, hi] = ascii_row(0);
+    const float glyph = (hi.x - lo.x) / 16;
     const ImU32 disabled = ImGui::GetColorU32(ImGuiCol_TextDisabled);
     const ImU32 text = ImGui::GetColorU32(ImGuiCol_Text);
     auto colors_of_char = [&](int n) {
-        const float x0 = o.x + s.ascii_start + s.glyph_width * static_cast<float>(n) + 0.5f;
-        return colors_between(x0, x0 + s.glyph_width - 1.0f, o.y, o.y + s.line_height);
+        const float x0 = lo.x + glyph * static_cast<float>(n) + 0.5f;
+        return colors_between(x0, x0 + glyph - 1.0f, lo.y, hi.y);
     };
     auto all_in = [](const std::vector<ImU32>& colors, ImU32 color) {
         return !colors.empty() && std::all_of(colors.begin(), colors.end(), [&](ImU32 c) { return c == color; });
@@ -441,10 +687,9 @@ TEST_F(EditorTest, HighlightRangeIsOneBandAcrossTheGroupGap) {
     const MemoryEditorLayout s = layout();
     const auto rects = filled_rects(editor.highlight_color);
     ASSERT_EQ(rects.size(), 8u);
-    const float left = grid()->Pos.x;
-    EXPECT_EQ(rects.front().first.x, left + cell_x(4));
+    EXPECT_EQ(rects.front().first.x, cell_pos(4).x);
     for (std::size_t k = 0; k + 1 < rects.size(); ++k) EXPECT_EQ(rects[k].second.x, rects[k + 1].first.x);
-    EXPECT_EQ(rects.back().second.x, left + cell_x(11) + 2 * s.glyph_width);
+    EXPECT_EQ(rects.back().second.x, cell_pos(11).x + 2 * s.glyph_width);
     EXPECT_EQ(rects.front().second.y - rects.front().first.y, s.line_height);
 }
 
@@ -458,7 +703,7 @@ TEST_F(EditorTest, PreviewHighlightIsOneBoxPerByte) {
     ASSERT_EQ(rects.size(), 4u);
     for (std::size_t k = 0; k < rects.size(); ++k) {
         SCOPED_TRACE(k);
-        EXPECT_EQ(rects[k].first.x, grid()->Pos.x + cell_x(static_cast<int>(k)));
+        EXPECT_EQ(rects[k].first.x, cell_pos(k).x);
         EXPECT_EQ(rects[k].second.x - rects[k].first.x, 2 * s.glyph_width);
     }
 }

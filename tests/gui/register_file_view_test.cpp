@@ -12,6 +12,7 @@
 
 #include "application.hpp"
 #include "child_process.hpp"
+#include "free_port.hpp"
 #include "headless_imgui.hpp"
 #include "imgui_internal.h"
 
@@ -234,8 +235,8 @@ INSTANTIATE_TEST_SUITE_P(
 class RegisterWindowOnTheBus : public RegisterWindow {
 protected:
     RegisterWindowOnTheBus() {
-        app.bus_url = loopback_url(free_tcp_port());
-        app.pair_url = loopback_url(free_tcp_port());
+        app.bus_url = free_loopback_url();
+        app.pair_url = free_loopback_url();
         app.hub.start();
         peer_url = app.bus_url;
         peer.connect();

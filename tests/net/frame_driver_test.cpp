@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "child_process.hpp"
+#include "free_port.hpp"
 #include "headless_imgui.hpp"
+#include "peer_socket.hpp"
 
 namespace {
 
@@ -16,9 +18,25 @@ class FrameDriver : public ::testing::Test {
 protected:
     void SetUp() override {
         ui.frame([this] { panel.frame(done); });  // first frame: the hub starts
-        ASSERT_TRUE(peer.connect());
+        ASSERT_TRUE(peer.dial());
         ASSERT_TRUE(peer.wait_for_peer(5s));
-        ASSERT_TRUE(wait_until([&] { return app().hub.bus.peer_count() > 0; }, 5s));
+        // One probe through to the panel's inbox, printed and dropped by a
+        // frame: from then on the panel's end is attached too.
+        peer.send(MessageKind::event, "probe", nullptr, "", "");
+        ASSERT_TRUE(wait_until([&] { return inbox_size() > 0; }, 5s));
+        testing::internal::CaptureStdout();
+        ui.frame();
+        testing::internal::GetCapturedStdout();
+    }
+
+    // Envelopes in the panel's inbox, counted by taking none.
+    std::size_t inbox_size() {
+        std::size_t count = 0;
+        app().hub.bus.take_if([&](Message&) {
+            ++count;
+            return false;
+        });
+        return count;
     }
 
     Application& app() { return panel.app; }
@@ -28,17 +46,7 @@ protected:
     std::string frame_with(const std::vector<std::vector<std::uint8_t>>& bodies) {
         for (auto& b : bodies) peer.send_body(b);
         std::size_t n = bodies.size();
-        // Counts the inbox by taking nothing.
-        bool all = wait_until(
-            [&] {
-                std::size_t count = 0;
-                app().hub.bus.take_if([&](Message&) {
-                    ++count;
-                    return false;
-                });
-                return count >= n;
-            },
-            5s);
+        bool all = wait_until([&] { return inbox_size() >= n; }, 5s);
         EXPECT_TRUE(all);
         testing::internal::CaptureStdout();
         ui.frame();
@@ -49,11 +57,11 @@ protected:
         return encode(make_envelope(MessageKind::event, sub, data, origin, ""));
     }
 
-    std::string bus_url = loopback_url(free_tcp_port());
-    Panel panel{bus_url, loopback_url(free_tcp_port())};
+    std::string bus_url = free_loopback_url();
+    Panel panel{bus_url, free_loopback_url()};
     HeadlessImGui ui;
     bool done = false;
-    Endpoint peer{&bus_url, EndpointKind::bus_dial};
+    PeerSocket peer{PeerSocket::Protocol::bus, bus_url};
 };
 
 TEST_F(FrameDriver, PrintsEveryMessageAndRoutesByOrigin) {

@@ -6,13 +6,17 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "child_process.hpp"
+#include "demo.hpp"
+#include "free_port.hpp"
 #include "endpoint.hpp"
 #include "hostile_inputs.hpp"
 #include "message.hpp"
+#include "processor.hpp"
 
 namespace {
 
@@ -69,10 +73,11 @@ protected:
         }
     }
 
-    // Wakes the test modes, which start at the first message from the panel:
-    // probes as above until one is answered. Events that came first are kept
-    // for next_mode_event.
-    void trigger_modes() {
+    // The one-shot modes start 50 ms after the stand-in's bus connection is
+    // up: probes as above until one is answered, so that the connection is up
+    // here too. Events of the mode that came first are kept for
+    // next_mode_event.
+    void wait_connected_keeping_mode_events() {
         bool answered = wait_until(
             [this] {
                 bus->send(MessageKind::command, "write", {{"register_number", 0}, {"value", 0}}, "register_file", "");
@@ -118,8 +123,8 @@ protected:
         EXPECT_EQ(reply.value("origin", ""), "QZ3_MK.simulation_control");
     }
 
-    std::string bus_url = loopback_url(free_tcp_port());
-    std::string pair_url = loopback_url(free_tcp_port());
+    std::string bus_url = free_loopback_url();
+    std::string pair_url = free_loopback_url();
     std::optional<Endpoint> bus;
     std::optional<Endpoint> pair;
     TempDir dir;
@@ -226,7 +231,7 @@ TEST_F(StandinTest, CommandsThatDoNotFitChangeNothingAndPublishNothing) {
 TEST_F(StandinTest, PacedFloodArrivesWholeAndInSequence) {
     listen();
     start({"--flood", "300", "--rate", "1000"});
-    trigger_modes();
+    wait_connected_keeping_mode_events();
     for (int i = 0; i < 300; ++i) {
         Message m = next_mode_event();
         ASSERT_EQ(m, data_write(i % 256, i / 256)) << "event " << i;
@@ -242,7 +247,7 @@ TEST_F(StandinTest, PacedFloodArrivesWholeAndInSequence) {
 TEST_F(StandinTest, AFullSpeedFloodArrivesWholeAndInOrder) {
     listen();
     start({"--flood", "3000", "--rate", "0"});
-    trigger_modes();
+    wait_connected_keeping_mode_events();
     for (int i = 0; i < 3000; ++i) {
         Message m = next_mode_event();
         ASSERT_EQ(m, data_write(i % 256, i / 256)) << "event " << i;
@@ -254,7 +259,7 @@ TEST_F(StandinTest, MalformedModePublishesTheHostileTableInOrderThenItsMarker) {
     listen();
     testing::internal::CaptureStdout();  // the decode-failure reports
     start({"--malformed"});
-    trigger_modes();
+    wait_connected_keeping_mode_events();
     std::vector<Message> received;
     while (received.empty() || received.back() != register_write(15, 15)) {
         received.push_back(next_mode_event());
@@ -290,11 +295,58 @@ TEST_F(StandinTest, IgnorePingsAnswersNoPingButEverythingElse) {
     EXPECT_EQ(next_event(), event("load", {{"start", 4}, {"values", {9}}}, "QZ3_MK.register_file"));
 }
 
+// The demo against a machine of the test's own that starts the same way: the
+// stand-in must publish exactly that machine's changes, step by step, while
+// it still answers the panel's commands, and load again for a panel that
+// comes back.
+TEST_F(StandinTest, DemoLoadsItsProgramForEachPanelAndPublishesEveryStep) {
+    const Message program = {{"start", 0}, {"values", demo::program()}};
+    const Message registers = {{"start", 0}, {"values", demo::registers()}};
+    const Message zeros = {{"start", 0}, {"values", std::vector<int>(256, 0)}};
+    auto expect_loads = [&] {
+        EXPECT_EQ(next_event(), event("load", program, "QZ3_MK.instruction_memory"));
+        EXPECT_EQ(next_event(), event("load", registers, "QZ3_MK.register_file"));
+        EXPECT_EQ(next_event(), event("load", zeros, "QZ3_MK.data_memory"));
+    };
+    listen();
+    start({"--demo", "--rate", "200"});
+    expect_loads();
+
+    Processor model;
+    model.load(Processor::Component::instruction_memory, 0, demo::program());
+    model.load(Processor::Component::register_file, 0, demo::registers());
+    std::set<int> data_written;
+    for (int i = 0; i < 40; ++i) {
+        for (const Processor::Change& c : model.step()) {
+            if (c.component == Processor::Component::register_file) {
+                ASSERT_EQ(next_event(), register_write(c.index, c.value)) << "step " << i;
+            } else {
+                ASSERT_EQ(next_event(), data_write(c.index, c.value)) << "step " << i;
+                data_written.insert(c.index);
+            }
+        }
+    }
+    EXPECT_GE(data_written.size(), 10u) << "the data memory fills as it runs";
+
+    // Commands while it runs: a ping is answered, a register write (of a
+    // register the program leaves alone) comes back among the steps.
+    ping_and_expect_reply();
+    bus->send(MessageKind::command, "write", {{"register_number", 9}, {"value", 77}}, "register_file", "");
+    bool echoed = wait_until([this] { return next_event() == register_write(9, 77); }, 5s);
+    EXPECT_TRUE(echoed);
+
+    pair.reset();
+    bus.reset();
+    std::this_thread::sleep_for(300ms);
+    listen();
+    expect_loads();
+}
+
 TEST(StandinOptions, HelpListsEveryOption) {
     TempDir dir;
     ChildProcess p({{STANDIN_BINARY, "--help"}, {}, "", dir.file("out"), dir.file("err")});
     ASSERT_EQ(p.wait_for(5s), 0);
-    for (const char* option : {"--bus", "--pair", "--flood", "--rate", "--malformed", "--ignore-pings", "--quiet",
+    for (const char* option : {"--bus", "--pair", "--flood", "--rate", "--malformed", "--ignore-pings", "--demo", "--quiet",
                                "--verbose", "--help"}) {
         EXPECT_NE(p.stdout_text().find(option), std::string::npos) << option;
     }

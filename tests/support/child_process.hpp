@@ -1,5 +1,5 @@
 #pragma once
-// Child processes and free ports for tests. Every wait is bounded.
+// Child processes for tests. Every wait is bounded.
 
 #include <chrono>
 #include <map>
@@ -8,12 +8,6 @@
 #include <vector>
 
 #include <sys/types.h>
-
-// A TCP port on 127.0.0.1 that nothing listened on a moment ago.
-int free_tcp_port();
-
-// "tcp://127.0.0.1:<port>".
-std::string loopback_url(int port);
 
 // Reads a whole file; empty when it does not exist.
 std::string read_file(const std::string& path);

@@ -65,11 +65,11 @@ void HeadlessImGui::press(ImGuiKey key) {
     frame();
 }
 
-void HeadlessImGui::type(const std::string& text) {
+void HeadlessImGui::type(const std::string& text, int frames_per_char) {
     ImGuiIO& io = ImGui::GetIO();
     for (char c : text) {
         io.AddInputCharacter(static_cast<unsigned char>(c));
-        frame();
+        frames(frames_per_char);
     }
     frame();
 }

@@ -43,8 +43,9 @@ public:
     void click(ImVec2 pos);
     // Holds a key (ImGuiKey_ value) down for one frame, then up for one.
     void press(ImGuiKey key);
-    // Types characters, one frame per character, then one more frame.
-    void type(const std::string& text);
+    // Types characters, each followed by frames_per_char frames, then one
+    // more frame.
+    void type(const std::string& text, int frames_per_char = 1);
 
     ImGuiContext* context() const { return context_; }
 

@@ -13,8 +13,10 @@ void PanelFixture::start_panel(const std::string& run_name) {
     std::filesystem::create_directories(run_dir);
     std::filesystem::copy_file(std::filesystem::path(VEDRIK_E2E_DIR) / "panel.ini", run_dir + "/imgui.ini",
                                std::filesystem::copy_options::overwrite_existing);
-    panel = std::make_unique<ChildProcess>(ChildProcess::Options{
-        {VEDRIK_BINARY}, {{"DISPLAY", x.display()}}, run_dir, run_dir + "/stdout.txt", run_dir + "/stderr.txt"});
+    std::map<std::string, std::string> env = panel_env;
+    env["DISPLAY"] = x.display();
+    panel = std::make_unique<ChildProcess>(
+        ChildProcess::Options{{VEDRIK_BINARY}, env, run_dir, run_dir + "/stdout.txt", run_dir + "/stderr.txt"});
     auto found = x.find_window("Vedrik", 20s);
     ASSERT_TRUE(found.has_value()) << panel->stderr_text();
     window = *found;
@@ -36,8 +38,8 @@ void PanelFixture::stop_standin() {
 }
 
 void PanelFixture::attach_component() {
-    component = std::make_unique<Endpoint>(&component_url, EndpointKind::bus_dial);
-    ASSERT_TRUE(component->connect());
+    component = std::make_unique<PeerSocket>(PeerSocket::Protocol::bus, component_url);
+    ASSERT_TRUE(component->dial());
     ASSERT_TRUE(component->wait_for_peer(10s));
     // The panel's end of the pipe attaches a moment after this one.
     std::this_thread::sleep_for(200ms);
@@ -72,6 +74,15 @@ int PanelFixture::cell_brightness(const std::string& shot, int dx, int dy) {
 bool PanelFixture::crop(const std::string& shot, PanelRegion r, const std::string& out) {
     return run_command("convert " + shot + " -crop " + std::to_string(r.width) + "x" + std::to_string(r.height) + "+" +
                        std::to_string(origin.x + r.x) + "+" + std::to_string(origin.y + r.y) + " +repage " + out) == 0;
+}
+
+std::vector<std::uint32_t> PanelFixture::pixels(PanelRegion r) {
+    return x.pixels(origin.x + r.x, origin.y + r.y, r.width, r.height);
+}
+
+bool PanelFixture::pixels_change(PanelRegion region, const std::vector<std::uint32_t>& before,
+                                 std::chrono::milliseconds limit) {
+    return wait_until([&] { return pixels(region) != before; }, limit);
 }
 
 long PanelFixture::differing_pixels(const std::string& a, const std::string& b) {

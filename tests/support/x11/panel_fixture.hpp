@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "child_process.hpp"
 #include "endpoint.hpp"
+#include "peer_socket.hpp"
 #include "x_session.hpp"
 
 // A rectangle of the panel window.
@@ -24,7 +27,7 @@ namespace panel_layout {
 // Centres of the controls.
 inline constexpr int step_x = 35, step_y = 66;
 inline constexpr int init_im_x = 46, init_im_y = 89;
-inline constexpr int run_test_0_x = 52, run_test_0_y = 158;
+inline constexpr int run_test_0_x = 52, run_test_0_y = 135;
 inline constexpr int reg3_x = 320, reg3_y = 158;
 // The hex cells of instruction word 0's bytes 0 and 3 (row 000).
 inline constexpr int im_byte0_x = 585, im_byte3_x = 639, im_row0_y = 64;
@@ -69,6 +72,12 @@ protected:
 
     // Saves region of the panel window out of a screenshot as its own PNG.
     bool crop(const std::string& shot, PanelRegion region, const std::string& out);
+    // The pixels of a region of the panel window, read from the screen.
+    std::vector<std::uint32_t> pixels(PanelRegion region);
+    // Waits until a region's pixels differ from before; false after limit.
+    bool pixels_change(PanelRegion region, const std::vector<std::uint32_t>& before,
+                       std::chrono::milliseconds limit = std::chrono::seconds(5));
+
     // The number of pixels in which two PNGs of one size differ; -1 when
     // they cannot be compared.
     static long differing_pixels(const std::string& a, const std::string& b);
@@ -79,12 +88,15 @@ protected:
     // File > Quit, then the exit code (-1 when it did not end within 10 s).
     int quit_and_wait();
 
+    // Added to the panel's environment by start_panel.
+    std::map<std::string, std::string> panel_env;
+
     XSession x;
     TempDir dir;
     std::unique_ptr<ChildProcess> panel;
     std::unique_ptr<ChildProcess> standin;
     std::string component_url{"tcp://127.0.0.1:31337"};
-    std::unique_ptr<Endpoint> component;
+    std::unique_ptr<PeerSocket> component;
     unsigned long window = 0;
     WindowGeometry origin;
     std::string run_dir;  // the panel's working directory

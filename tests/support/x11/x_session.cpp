@@ -7,6 +7,7 @@
 #include <thread>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <unistd.h>
 
 namespace {
@@ -40,7 +41,9 @@ XSession::XSession() {
     throw std::runtime_error("could not start Xvfb");
 }
 
-XSession::~XSession() = default;
+XSession::~XSession() {
+    if (xlib_ != nullptr) XCloseDisplay(xlib_);
+}
 
 int XSession::run(const std::string& command, std::string* output, std::chrono::seconds timeout) {
     return run_command("DISPLAY=" + display_ + " " + command, output, timeout);
@@ -108,6 +111,21 @@ std::optional<Rgb> XSession::pixel(const std::string& png_path, int x, int y) {
     Rgb c;
     if (std::sscanf(out.c_str(), "%d,%d,%d", &c.r, &c.g, &c.b) != 3) return std::nullopt;
     return c;
+}
+
+std::vector<std::uint32_t> XSession::pixels(int x, int y, int width, int height) {
+    if (xlib_ == nullptr) xlib_ = XOpenDisplay(display_.c_str());
+    if (xlib_ == nullptr) return {};
+    XImage* image = XGetImage(xlib_, DefaultRootWindow(xlib_), x, y, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (image == nullptr) return {};
+    std::vector<std::uint32_t> out;
+    out.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    for (int row = 0; row < height; ++row) {
+        for (int col = 0; col < width; ++col) out.push_back(static_cast<std::uint32_t>(XGetPixel(image, col, row)) & 0xFFFFFFu);
+    }
+    XDestroyImage(image);
+    return out;
 }
 
 bool XSession::close_window(unsigned long window) {

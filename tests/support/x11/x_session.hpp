@@ -4,9 +4,11 @@
 // screenshot, read pixels, and close it the way a window manager does.
 // Every wait is bounded.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "child_process.hpp"
 
@@ -47,6 +49,11 @@ public:
     // One pixel of a saved screenshot.
     static std::optional<Rgb> pixel(const std::string& png_path, int x, int y);
 
+    // The pixels of a rectangle of the screen as 0xRRGGBB, row by row, read
+    // straight from the server (cheap enough to poll); empty when they
+    // cannot be read.
+    std::vector<std::uint32_t> pixels(int x, int y, int width, int height);
+
     // Sends WM_DELETE_WINDOW, what a window manager's close button sends.
     bool close_window(unsigned long window);
 
@@ -57,4 +64,5 @@ public:
 private:
     std::string display_;
     std::unique_ptr<ChildProcess> server_;
+    struct _XDisplay* xlib_ = nullptr;  // for pixels, opened on first use
 };
