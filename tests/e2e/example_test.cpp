@@ -42,7 +42,7 @@ TEST_F(ExampleSimulator, ItsEventsShowInThePanelAndThePanelsCommandsReachIt) {
         envelope_line("QZ3_MK.data_memory", "load", R"({"start":0,"values":[1,2,3,4]})") +
         envelope_line("QZ3_MK.data_memory", "write", R"({"address":4,"value":5})");
     ASSERT_TRUE(stdout_has(published)) << panel->stdout_text();
-    EXPECT_EQ(panel->stderr_text().find("refused"), std::string::npos) << panel->stderr_text();
+    EXPECT_EQ(panel->stderr_text().find("event not applied"), std::string::npos) << panel->stderr_text();
     wait_until([&] { return cell_brightness(dm_byte0_x, dm_row0_y) >= bright &&
                             cell_brightness(im_byte0_x, im_row0_y) >= bright; },
                5s);
