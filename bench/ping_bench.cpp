@@ -68,9 +68,19 @@ void die(const char* what, int rv) {
     std::exit(1);
 }
 
-// The bare peer, in a child forked before the parent touched nng: answers
+// The bare peer, in a child forked before the parent touched nng (nng does
+// not survive a fork): reads the address to dial from the pipe, then answers
 // every message with a body of reply_size bytes.
-[[noreturn]] void echo_peer(const std::string& url, std::size_t reply_size) {
+[[noreturn]] void echo_peer(int address_pipe, std::size_t reply_size) {
+    char buffer[128] = {};
+    std::size_t length = 0;
+    while (length + 1 < sizeof buffer) {
+        ssize_t n = read(address_pipe, buffer + length, sizeof buffer - 1 - length);
+        if (n <= 0) break;
+        length += static_cast<std::size_t>(n);
+    }
+    close(address_pipe);
+    const std::string url(buffer, length);
     nng_socket s;
     if (int rv = nng_pair0_open(&s); rv != 0) die("nng_pair0_open", rv);
     while (nng_dial(s, url.c_str(), nullptr, 0) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -101,16 +111,25 @@ int main(int argc, char** argv) {
     CPU_SET(pinned_cpu, &cpus);
     bool pinned = sched_setaffinity(0, sizeof cpus, &cpus) == 0;
 
-    const std::string bus_url = free_loopback_url();
-    const std::string pair_url = free_loopback_url();
-    const std::string bare_url = free_loopback_url();
     const std::string destination(wire::simulation_control);
     const std::vector<std::uint8_t> reply =
         encode(make_envelope(MessageKind::event, std::string(wire::sub_ping), nullptr, destination, ""));
     const std::size_t reply_size = reply.size();
 
+    int address_pipe[2];
+    if (pipe(address_pipe) != 0) return 1;
     pid_t echo = fork();
-    if (echo == 0) echo_peer(bare_url, reply_size);
+    if (echo == 0) {
+        close(address_pipe[1]);
+        echo_peer(address_pipe[0], reply_size);
+    }
+    close(address_pipe[0]);
+
+    const std::string bus_url = free_loopback_url();
+    const std::string pair_url = free_loopback_url();
+    const std::string bare_url = free_loopback_url();
+    if (write(address_pipe[1], bare_url.data(), bare_url.size()) != static_cast<ssize_t>(bare_url.size())) return 1;
+    close(address_pipe[1]);
 
     std::vector<std::string> args{STANDIN_BINARY, "--quiet", "--bus", bus_url, "--pair", pair_url};
     std::vector<char*> cargs;

@@ -1,7 +1,7 @@
 // libFuzzer target over everything a received body goes through: the bounded
 // decode with its report, then the frame driver's printing and routing into
-// the register file view and the two memory views. One input is one body;
-// the panel lives across inputs, as it does across a stream.
+// the register file view and the two memory views. One input is one body,
+// given to a panel of its own, so that a saved input reproduces alone.
 //
 // The console is kept but discarded: every text is still formatted. Besides
 // the sanitizers, one check of the views: every register field shows its
@@ -25,24 +25,23 @@ protected:
     std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
-Panel& panel() {
+void discard_console() {
     static DiscardingBuffer discard;
-    static const bool redirected = [] {
-        std::ios::sync_with_stdio(false);
-        std::cout.rdbuf(&discard);
-        std::cerr.rdbuf(&discard);
-        return true;
-    }();
-    (void)redirected;
-    // Never started: no socket is opened, the views are what is exercised.
-    static Panel* const instance = new Panel("tcp://127.0.0.1:1", "tcp://127.0.0.1:2");
-    return *instance;
+    std::ios::sync_with_stdio(false);
+    std::cout.rdbuf(&discard);
+    std::cerr.rdbuf(&discard);
 }
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    discard_console();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Panel& p = panel();
+    // Never started: no socket is opened, the views are what is exercised.
+    Panel p("tcp://127.0.0.1:1", "tcp://127.0.0.1:2");
     if (std::optional<Message> message = decode_received(data, size)) p.dispatch(*message);
     for (int i = 0; i < RegisterFileView::register_count; ++i) {
         const std::string shown = RegisterFileView::format_value(p.register_file.registers[i], p.register_file.base);

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config dpkg-dev
   libsdl2-dev libimgui-dev nlohmann-json3-dev libnng-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev
   libx11-dev
   clang libclang-rt-14-dev
   xvfb xdotool imagemagick x11-utils iproute2

@@ -33,7 +33,7 @@ Panel::Panel(std::string bus_address, std::string pair_address)
 void Panel::dispatch(const Message& message) {
     // One write for the whole line: a decode failure reported from the
     // receiving thread never lands inside it.
-    std::string line = message.dump(-1, ' ', false, Message::error_handler_t::replace);
+    std::string line = compact_text(message, InvalidUtf8::replace);
     line += '\n';
     std::cout << line;
 

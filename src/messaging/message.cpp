@@ -37,32 +37,31 @@ void encode_envelope_into(MessageKind kind, std::string sub_type, const Message&
 
 namespace {
 
-// The library's own DOM builder behind a gate that counts nesting, declared
-// container sizes and values, so that a hostile body is refused while it is
-// read instead of after it has exhausted the stack or the memory.
-class BoundedBuilder {
+// Builds the value from the library's SAX events, as from_ubjson does, behind
+// a gate that counts nesting, declared container sizes and values, so that a
+// hostile body is refused while it is read, before it exhausts the stack or
+// the memory. Malformed UBJSON only stops the build: decode then has the
+// library report it.
+class BoundedBuilder final : public nlohmann::json_sax<Message> {
 public:
-    explicit BoundedBuilder(Message& result) : dom_(result, /*allow_exceptions=*/true) {}
+    explicit BoundedBuilder(Message& root) : root_(root) {}
 
-    bool null() { return value() && dom_.null(); }
-    bool boolean(bool v) { return value() && dom_.boolean(v); }
-    bool number_integer(Message::number_integer_t v) { return value() && dom_.number_integer(v); }
-    bool number_unsigned(Message::number_unsigned_t v) { return value() && dom_.number_unsigned(v); }
-    bool number_float(Message::number_float_t v, const std::string& s) { return value() && dom_.number_float(v, s); }
-    bool string(std::string& v) { return value() && dom_.string(v); }
-    bool binary(Message::binary_t& v) { return value() && dom_.binary(v); }
-    bool key(std::string& k) { return dom_.key(k); }
-    bool start_object(std::size_t n) { return open(n) && dom_.start_object(n); }
-    bool end_object() { --depth_; return dom_.end_object(); }
-    bool start_array(std::size_t n) { return open(n) && dom_.start_array(n); }
-    bool end_array() { --depth_; return dom_.end_array(); }
-    // Throws the reader's own error with its own type (the DOM builder would
-    // throw it sliced to the base class).
-    [[noreturn]] bool parse_error(std::size_t, const std::string&, const nlohmann::json::exception& e) {
-        if (auto* pe = dynamic_cast<const nlohmann::json::parse_error*>(&e)) throw *pe;
-        if (auto* oor = dynamic_cast<const nlohmann::json::out_of_range*>(&e)) throw *oor;
-        throw nlohmann::json::parse_error::create(e.id, 0, e.what(), nullptr);
+    bool null() override { return put(nullptr); }
+    bool boolean(bool v) override { return put(v); }
+    bool number_integer(number_integer_t v) override { return put(v); }
+    bool number_unsigned(number_unsigned_t v) override { return put(v); }
+    bool number_float(number_float_t v, const string_t&) override { return put(v); }
+    bool string(string_t& v) override { return put(std::move(v)); }
+    bool binary(binary_t& v) override { return put(std::move(v)); }
+    bool start_object(std::size_t declared) override { return open(declared, Message::object()); }
+    bool key(string_t& k) override {
+        member_ = &(*open_.back())[std::move(k)];
+        return true;
     }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t declared) override { return open(declared, Message::array()); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::json::exception&) override { return false; }
 
 private:
     static constexpr std::size_t unknown_size = static_cast<std::size_t>(-1);
@@ -70,23 +69,44 @@ private:
     [[noreturn]] static void refuse(int id, const std::string& why) {
         throw nlohmann::json::parse_error::create(id, 0, "refused UBJSON value: " + why, nullptr);
     }
-    bool value() {
+    void count_value() {
         if (++values_ > decode_max_values)
             refuse(decode_refused_values, "more than " + std::to_string(decode_max_values) + " values");
+    }
+    // Stores v where the next value goes: the root, the next element of the
+    // open array, or the member whose key came last.
+    Message& place(Message v) {
+        if (open_.empty()) return root_ = std::move(v);
+        Message& parent = *open_.back();
+        if (parent.is_array()) return parent.emplace_back(std::move(v));
+        return *member_ = std::move(v);
+    }
+    template <class Value>
+    bool put(Value&& v) {
+        count_value();
+        place(Message(std::forward<Value>(v)));
         return true;
     }
-    bool open(std::size_t declared) {
-        value();
-        if (++depth_ > decode_max_depth)
+    bool open(std::size_t declared, Message container) {
+        count_value();
+        if (open_.size() >= static_cast<std::size_t>(decode_max_depth))
             refuse(decode_refused_depth, "nesting deeper than " + std::to_string(decode_max_depth));
         if (declared != unknown_size && declared > decode_max_count)
             refuse(decode_refused_count, "declared count " + std::to_string(declared) + " above " +
                                              std::to_string(decode_max_count));
+        open_.push_back(&place(std::move(container)));
+        return true;
+    }
+    bool close() {
+        open_.pop_back();
         return true;
     }
 
-    nlohmann::detail::json_sax_dom_parser<Message> dom_;
-    int depth_ = 0;
+    Message& root_;
+    // The containers still open, innermost last. An element's address stays
+    // valid while it is open: only the innermost container grows.
+    std::vector<Message*> open_;
+    Message* member_ = nullptr;
     std::size_t values_ = 0;
 };
 
@@ -95,12 +115,17 @@ private:
 Message decode(const std::uint8_t* body, std::size_t length) {
     Message result;
     BoundedBuilder builder(result);
-    Message::sax_parse(body, body + length, &builder, nlohmann::json::input_format_t::ubjson, /*strict=*/true);
-    return result;
+    if (Message::sax_parse(body, body + length, &builder, nlohmann::json::input_format_t::ubjson, /*strict=*/true))
+        return result;
+    // Malformed, within the bounds up to where it failed: the library's own
+    // decode fails at the same byte and throws its own parse_error.
+    return Message::from_ubjson(body, body + length, /*strict=*/true, /*allow_exceptions=*/true);
 }
 
-std::string compact_text(const Message& message) {
-    return message.dump(-1, ' ', false, Message::error_handler_t::strict);
+std::string compact_text(const Message& message, InvalidUtf8 invalid) {
+    return message.dump(-1, ' ', false,
+                        invalid == InvalidUtf8::replace ? Message::error_handler_t::replace
+                                                        : Message::error_handler_t::strict);
 }
 
 std::string pretty_text(const Message& message) {

@@ -46,13 +46,20 @@ inline constexpr int decode_refused_values = 192;
 // Strict UBJSON decode of one complete value that ends exactly at the end of
 // the body, in one bounded pass: nesting deeper than decode_max_depth, a
 // declared count above decode_max_count, or more than decode_max_values values
-// are refused before anything large is built. Throws nlohmann::json::parse_error
-// for anything it does not accept.
+// are refused before anything large is built. Gives what from_ubjson gives;
+// throws nlohmann::json::parse_error for anything it does not accept.
 Message decode(const std::uint8_t* body, std::size_t length);
 
-// Console texts: compact (no whitespace) and pretty (indent 4); non-ASCII
-// characters as they are. Both throw type_error 316 on invalid UTF-8.
-std::string compact_text(const Message& message);
+// What a console text does with a string that is not valid UTF-8.
+enum class InvalidUtf8 {
+    raise,    // throws the library's type_error 316
+    replace,  // shows each bad byte as U+FFFD: for received values, which must not end the program
+};
+
+// Console texts: compact (no whitespace), the text every console line of JSON
+// is written in, and pretty (indent 4), for the send-failure report; members
+// in key order, non-ASCII characters as they are.
+std::string compact_text(const Message& message, InvalidUtf8 invalid = InvalidUtf8::raise);
 std::string pretty_text(const Message& message);
 
 // "Sending of message: '<pretty>' failed!" on standard output, flushed.

@@ -39,11 +39,6 @@ public:
     std::string name;
     std::array<Cell, cell_count> memory{};
     MemoryEditor editor;
-
-private:
-    void apply_load(const Message& data);
-    void apply_write(const Message& data);
-    void report_refused(const char* sub_type, const std::string& reason) const;
 };
 
 using InstructionMemoryView = MemoryView<std::uint32_t>;

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <iostream>
 
-#include "event_fields.hpp"
 #include "imgui.h"
+#include "mirror_event.hpp"
 #include "wire_names.hpp"
 
 namespace {
@@ -35,16 +35,6 @@ int digit_value(char c, int base) {
 
 bool is_white_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// JSON text for console lines; a string that is not valid UTF-8 is shown with
-// replacement characters rather than ending the program.
-std::string console_text(const Message& value) {
-    return value.dump(-1, ' ', false, Message::error_handler_t::replace);
-}
-
-void report_refused_event(const std::string& sub_type, const std::string& reason) {
-    std::cerr << "refused " << console_text(sub_type) << " event: " << reason << std::endl;
 }
 
 }  // namespace
@@ -126,7 +116,7 @@ void RegisterFileView::enter_text(int index) {
     std::string reason;
     const std::optional<std::uint8_t> value = parse_text(texts[index].get(), base, &reason);
     if (!value) {
-        std::cerr << "refused REG " << index << " text " << console_text(std::string(texts[index].get()))
+        std::cerr << "refused REG " << index << " text " << compact_text(std::string(texts[index].get()), InvalidUtf8::replace)
                   << " in " << base_label(base) << ": " << reason << std::endl;
         refresh_text(index);
         return;
@@ -140,70 +130,15 @@ void RegisterFileView::enter_text(int index) {
 }
 
 void RegisterFileView::handle_message(const Message& message) {
-    Message sub_type;  // null when missing
-    Message data;
-    if (message.is_object()) {
-        if (auto found = message.find(wire::key_message_sub_type); found != message.end()) sub_type = *found;
-        if (auto found = message.find(wire::key_data); found != message.end()) data = *found;
-    }
-    std::cerr << console_text(sub_type) << std::endl;
-    if (sub_type == wire::sub_load) apply_load(data);
-    else if (sub_type == wire::sub_write) apply_write(data);
-}
+    static const Message missing;  // printed as null
+    const auto sub_type = message.find(wire::key_message_sub_type);  // end() when message is no object
+    std::cerr << compact_text(sub_type == message.end() ? missing : *sub_type, InvalidUtf8::replace) << std::endl;
 
-void RegisterFileView::apply_write(const Message& data) {
-    std::string reason;
-    std::optional<EventInteger> value;
-    std::optional<EventInteger> number;
-    if (require_event_object(data, reason) && (value = read_event_member(data, wire::key_value, reason)) &&
-        (number = read_event_member(data, wire::key_register_number, reason))) {
-        if (!number->is_index_below(register_count)) {
-            reason = quoted_key(wire::key_register_number) + " " + number->text() + " is outside 0 to 15";
-            number.reset();
-        }
-    }
-    if (!value || !number) {
-        report_refused_event(std::string(wire::sub_write), reason);
-        return;
-    }
-    const auto index = static_cast<int>(number->bits);
-    registers[index] = value->low_bits<std::uint8_t>();
-    refresh_text(index);
-}
-
-void RegisterFileView::apply_load(const Message& data) {
-    const std::string refused_sub_type(wire::sub_load);
-    std::string reason;
-    if (!require_event_object(data, reason)) return report_refused_event(refused_sub_type, reason);
-    const std::optional<EventInteger> start = read_event_member(data, wire::key_start, reason);
-    if (!start) return report_refused_event(refused_sub_type, reason);
-
-    // A load without "values" loads nothing, like an empty one.
-    const auto found = data.find(wire::key_values);
-    const Message values = found == data.end() ? Message::array() : *found;
-    if (!values.is_array()) {
-        reason = quoted_key(wire::key_values) + " is not an array but " + values.type_name();
-        return report_refused_event(refused_sub_type, reason);
-    }
-    std::array<std::uint8_t, register_count> loaded{};
-    if (!values.empty()) {
-        if (!start->is_index_below(register_count)) {
-            reason = quoted_key(wire::key_start) + " " + start->text() + " is outside 0 to 15";
-            return report_refused_event(refused_sub_type, reason);
-        }
-        if (start->bits + values.size() > register_count) {
-            reason = quoted_key(wire::key_values) + " holds " + std::to_string(values.size()) +
-                     " values from " + quoted_key(wire::key_start) + " " + start->text() +
-                     ", past register 15";
-            return report_refused_event(refused_sub_type, reason);
-        }
-        for (std::size_t k = 0; k < values.size(); ++k) {
-            const std::string what = quoted_key(wire::key_values) + "[" + std::to_string(k) + "]";
-            const std::optional<EventInteger> value = read_event_integer(values[k], what, reason);
-            if (!value) return report_refused_event(refused_sub_type, reason);
-            loaded[k] = value->low_bits<std::uint8_t>();
-        }
-    }
-    for (std::size_t k = 0; k < values.size(); ++k) registers[start->bits + k] = loaded[k];
-    refresh_text(-1);
+    static constexpr MirrorShape shape{register_count, wire::key_register_number, "register"};
+    const MirrorEvent event = read_mirror_event(message, shape);
+    if (event.refused()) return report_refused_event(name, event);
+    for (std::size_t k = 0; k < event.values.size(); ++k)
+        registers[event.first + k] = static_cast<std::uint8_t>(event.values[k]);
+    if (event.kind == MirrorEvent::Kind::load) refresh_text(-1);
+    else if (event.kind == MirrorEvent::Kind::write) refresh_text(static_cast<int>(event.first));
 }

@@ -62,10 +62,6 @@ public:
     Application* app;
 
 private:
-    // A "write" event's data, checked whole before the register changes.
-    void apply_write(const Message& data);
-    // A "load" event's data, checked whole before any register changes.
-    void apply_load(const Message& data);
     // Enter in field index: store the parsed text and send the write command,
     // or refuse it and show the register again.
     void enter_text(int index);

@@ -43,7 +43,7 @@ TEST_F(ExampleSimulator, ItsEventsShowInThePanelAndThePanelsCommandsReachIt) {
         envelope_line("QZ3_MK.data_memory", "load", R"({"start":0,"values":[1,2,3,4]})") +
         envelope_line("QZ3_MK.data_memory", "write", R"({"address":4,"value":5})");
     ASSERT_TRUE(stdout_has(published)) << panel->stdout_text();
-    EXPECT_EQ(panel->stderr_text().find("refused"), std::string::npos) << panel->stderr_text();
+    EXPECT_EQ(panel->stderr_text().find("event not applied"), std::string::npos) << panel->stderr_text();
     std::this_thread::sleep_for(300ms);
     std::string shot = dir.file("example.png");
     ASSERT_TRUE(x.screenshot(shot));

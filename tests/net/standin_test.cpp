@@ -267,7 +267,7 @@ TEST_F(StandinTest, MalformedModePublishesTheHostileTableInOrderThenItsMarker) {
     }
     std::string reports = testing::internal::GetCapturedStdout();
     ASSERT_EQ(received.size(), table.size() + 1);
-    auto text = [](const Message& m) { return m.dump(-1, ' ', false, Message::error_handler_t::replace); };
+    auto text = [](const Message& m) { return compact_text(m, InvalidUtf8::replace); };
     std::size_t undecodable = 0;
     for (std::size_t i = 0; i < table.size(); ++i) {
         const HostileInput& entry = table[i];

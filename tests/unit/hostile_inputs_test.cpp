@@ -47,7 +47,7 @@ std::size_t count_of(const std::string& text, const std::string& what) {
 
 // Lines in which a view says it refused an event.
 std::size_t refusals_in(const std::string& err) {
-    return count_of(err, "refused \"") + count_of(err, "\" event not applied: ");
+    return count_of(err, "\" event not applied: ");
 }
 
 TEST(HostileInputs, EachIsReportedOnceAndChangesOnlyTheCellsItValidlyAddresses) {
@@ -78,7 +78,7 @@ TEST(HostileInputs, EachIsReportedOnceAndChangesOnlyTheCellsItValidlyAddresses) 
             EXPECT_EQ(err, "");
         } else {
             ASSERT_TRUE(message.has_value());
-            EXPECT_EQ(out, message->dump(-1, ' ', false, Message::error_handler_t::replace) + "\n");
+            EXPECT_EQ(out, compact_text(*message, InvalidUtf8::replace) + "\n");
             EXPECT_EQ(refusals_in(err), entry.outcome == HostileInput::Outcome::refused ? 1u : 0u) << err;
             EXPECT_EQ(count_of(err, "not applied: [json.exception"), 0u) << err;
         }

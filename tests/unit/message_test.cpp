@@ -201,8 +201,11 @@ TEST(Text, PrettyIndentsByFour) {
               "}");
 }
 
-TEST(Text, InvalidUtf8Throws) {
+TEST(Text, InvalidUtf8ThrowsOrIsReplacedOnRequest) {
     EXPECT_THROW(compact_text(Message("\xFF")), nlohmann::json::type_error);
+    // Received values: each bad byte is shown as U+FFFD, valid text as it is.
+    EXPECT_EQ(compact_text(Message{{"o", "x\xFFy\xC3\xA9"}}, InvalidUtf8::replace),
+              "{\"o\":\"x\xEF\xBF\xBDy\xC3\xA9\"}");
 }
 
 TEST(Reports, SendFailureAndDecodeFailureTexts) {
