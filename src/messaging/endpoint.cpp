@@ -47,11 +47,19 @@ Endpoint::~Endpoint() {
     }
     pump_wake.notify_all();
     if (pump_thread.joinable()) pump_thread.join();
+    stop_receiving();
+    close_socket();
+    nng_aio_free(aio);
+}
+
+void Endpoint::stop_receiving() {
+    // Only connect, on this thread, writes socket.
+    const bool quiet_bus = is_bus(kind) && is_open();
+    if (quiet_bus) nng_socket_set_int(socket, NNG_OPT_RECVBUF, 0);
     // Cancels the outstanding receive and waits for a completion in progress;
     // no completion can run after it returns.
     nng_aio_stop(aio);
-    close_socket();
-    nng_aio_free(aio);
+    if (quiet_bus) std::this_thread::sleep_for(reader_settle_time);
 }
 
 void Endpoint::close_socket() {
