@@ -118,8 +118,8 @@ int main(int, char**) {
             if (event.type == SDL_WINDOWEVENT) redraw.invalidate();
             had_events = true;
         }
-        // Messages that arrive from here on, after this frame took the
-        // inbox, wake the loop again.
+        // A message that arrives from here on is taken by this frame or
+        // wakes the loop's next wait.
         wake->rearm();
 
         ImGui_ImplOpenGL2_NewFrame();
