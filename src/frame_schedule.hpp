@@ -52,8 +52,6 @@ public:
     };
     Next next() const { return next_; }
 
-    Clock::duration period() const { return period_; }
-
     // How soon the current Dear ImGui context needs a frame of its own,
     // judged after a frame: zero when at the next refresh, no value when
     // never (until input comes).
