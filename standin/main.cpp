@@ -49,7 +49,8 @@
 // still to write into the connection (SendBacklog). nng tells a bus publisher
 // nothing of that queue, and a pace alone holds only while the machine is
 // idle; a pair link would push back, but the panel takes events on its bus
-// only. So the kernel's count of what nng has written is the one signal.
+// only. So the count of what nng has written is the one signal: the
+// kernel's on Linux, nng's pipe statistics on Windows.
 //
 // Threads: the main thread dials, runs the test modes and waits for SIGINT or
 // SIGTERM; one thread serves pair and one serves bus. The Processor is shared
@@ -579,7 +580,11 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, on_stop_signal);
     if (options.quiet) {
         // The endpoints report each failed dial on standard error; quiet means none of it.
+#ifdef _WIN32
+        int null_fd = open("NUL", O_WRONLY);
+#else
         int null_fd = open("/dev/null", O_WRONLY);
+#endif
         if (null_fd >= 0) {
             dup2(null_fd, STDERR_FILENO);
             close(null_fd);

@@ -5,8 +5,10 @@
 // peer, so a publisher that keeps this small never loses a message to it.
 //
 // The connection is the process's own TCP socket whose peer port is the
-// given one, found among the process's file descriptors; a new connection
-// (the peer restarted) is found again and starts at no backlog.
+// given one, found among the process's file descriptors, the kernel telling
+// what it took; on Windows, nng's pipe of a dialer to that port, nng's
+// statistics telling what it wrote. A new connection (the peer restarted)
+// is found again and starts at no backlog.
 // One thread only.
 
 #include <cstdint>

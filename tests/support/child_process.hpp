@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <thread>
+
 #include <sys/types.h>
 
 // Reads a whole file; empty when it does not exist.
@@ -18,8 +20,7 @@ bool wait_until(Condition condition, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        struct timespec ts{0, 10'000'000};
-        nanosleep(&ts, nullptr);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
 }
@@ -40,10 +41,12 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return pid_; }  // on Windows, the process id
     bool running();
     // The exit code, or 128 + signal; nullopt when it is still running after the timeout.
     std::optional<int> wait_for(std::chrono::milliseconds timeout);
+    // On Windows, where no signal reaches another process, any signal
+    // terminates it with exit code 128 + sig.
     void signal(int sig);
     std::string stdout_text() const { return read_file(options_.stdout_path); }
     std::string stderr_text() const { return read_file(options_.stderr_path); }
@@ -52,6 +55,9 @@ private:
     Options options_;
     pid_t pid_ = -1;
     std::optional<int> status_;
+#ifdef _WIN32
+    void* process_ = nullptr;  // the process's handle
+#endif
 };
 
 // Runs a shell command with a time limit; returns its exit code (124 on
