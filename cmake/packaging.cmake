@@ -5,6 +5,26 @@
 # the two programs link. The panel keeps imgui.ini in its working directory,
 # so the package has no desktop entry: started from a menu, it would write
 # that file wherever the menu starts it.
+#
+# On Windows (cmake/windows/mingw-w64.cmake) the package is a zip instead,
+#   cpack -G ZIP     build-windows/vedrik-<version>-win64.zip
+# one folder with the two programs, SDL2.dll (stripped), run-demo.bat and a
+# short README.
+set(CPACK_PACKAGE_NAME vedrik)
+set(CPACK_PACKAGE_VERSION 0.1.0)
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  install(TARGETS vedrik qz3-standin RUNTIME DESTINATION .)
+  install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/SDL2.dll DESTINATION .)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/windows/run-demo.bat ${CMAKE_CURRENT_LIST_DIR}/windows/README.txt
+    DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME vedrik-${CPACK_PACKAGE_VERSION}-win64)
+  include(CPack)
+  return()
+endif()
+
 include(GNUInstallDirs)
 install(TARGETS vedrik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET qz3-standin)
@@ -12,11 +32,8 @@ if(TARGET qz3-standin)
 endif()
 
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME vedrik)
-set(CPACK_PACKAGE_VERSION 0.1.0)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control panel for the QZ3_MK processor simulator, with a stand-in simulator")
 set(CPACK_PACKAGE_CONTACT "Vedrik developers <vedrik@localhost>")
-set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

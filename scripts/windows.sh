@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# Builds the Windows programs of Vedrik on this Debian machine, in
+# build-windows/: vedrik.exe, qz3-standin.exe, the example simulator and the
+# unit, gui and net tests (run under Wine by scripts/test.sh).
+#
+# Compiler: Debian's mingw-w64 with POSIX threads. Libraries: SDL2, nng,
+# Dear ImGui and GoogleTest built for Windows from Debian's own source
+# packages, at the versions installed for Linux, once, into a prefix outside
+# the source tree keyed by those versions:
+#   ${XDG_CACHE_HOME:-~/.cache}/vedrik-windows/<key>/prefix
+# A second run reuses it. nlohmann json is header-only: Debian's headers
+# serve. Installs what is missing with apt-get, the deb-src entry included.
+#
+#   bash scripts/windows.sh            configure and build build-windows/
+#   bash scripts/windows.sh --prefix   print the library prefix (building it when missing)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/setup.sh
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+
+apt_get() {  # retries while another apt-get or dpkg holds the lock
+    local try
+    for try in $(seq 1 60); do
+        if $sudo apt-get -o DPkg::Lock::Timeout=60 "$@"; then return 0; fi
+        [ "$try" -lt 60 ] && sleep 5
+    done
+    return 1
+}
+
+packages=(
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  mingw-w64-x86-64-dev wine64 dpkg-dev cmake
+)
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  apt_get update -qq
+  apt_get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# apt-get source needs a deb-src entry for each Debian suite that has a deb
+# entry. Added as a file of its own, only when no deb-src entry exists.
+deb_src_file=/etc/apt/sources.list.d/vedrik-deb-src.sources
+have_deb_src() {
+  grep -Eqs '^[[:space:]]*(deb-src[[:space:]]|Types:.*deb-src)' \
+    /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources
+}
+if ! have_deb_src; then
+  echo "adding the deb-src entries of Debian's suites: $deb_src_file"
+  tmp=$(mktemp)
+  # deb822 stanzas of Debian's archives, with Types deb turned into deb-src.
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -e "$f" ] || continue
+    awk 'BEGIN { RS = ""; ORS = "\n\n" }
+         /URIs:[^\n]*debian\.org/ && /Types:[^\n]*deb/ {
+           sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f" >>"$tmp"
+  done
+  # One-line entries.
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -e "$f" ] || continue
+    grep -E '^[[:space:]]*deb[[:space:]].*debian\.org' "$f" \
+      | sed -E 's/^[[:space:]]*deb[[:space:]]+(\[[^]]*\][[:space:]]+)?(.*)$/Types: deb-src\nURIs: \2/' \
+      | awk '/^URIs:/ { n = split($0, w, " "); printf "URIs: %s\nSuites: %s\nComponents:", w[2], w[3];
+                        for (i = 4; i <= n; i++) printf " %s", w[i]; printf "\n\n"; next } { print }' >>"$tmp"
+  done
+  if [ ! -s "$tmp" ]; then echo "no Debian deb entry found to add deb-src entries for" >&2; exit 1; fi
+  $sudo install -m 644 "$tmp" "$deb_src_file"
+  rm -f "$tmp"
+  apt_get update -qq
+fi
+
+# The libraries, at the versions of the Linux packages the project uses.
+source_of() {  # binary package -> source=version
+  dpkg-query -W -f='${source:Package}=${source:Version}' "$1"
+}
+sources=(
+  "$(source_of libsdl2-dev)" "$(source_of libnng-dev)"
+  "$(source_of libimgui-dev)" "$(source_of libgtest-dev)"
+)
+compiler_version=$(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)
+# Bump recipe when the way the libraries are built changes.
+recipe=1
+key_text="${sources[*]} mingw=$compiler_version recipe=$recipe"
+key=$(printf '%s' "$key_text" | sha256sum | cut -c1-16)
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/vedrik-windows/$key
+prefix=$cache/prefix
+toolchain=$root/cmake/windows/mingw-w64.cmake
+jobs=$(nproc 2>/dev/null || echo 2)
+
+build_libraries() {
+  echo "building the Windows libraries into $cache ($key_text)"
+  rm -rf "$cache"
+  mkdir -p "$cache/src" "$cache/build"
+  (cd "$cache/src" && apt-get source -qq "${sources[@]}" >"$cache/src.log" 2>&1) \
+    || { cat "$cache/src.log"; return 1; }
+  local src=$cache/src
+  lib() {  # name, source dir, cmake options...
+    local name=$1 dir=$2; shift 2
+    echo "  $name"
+    cmake -S "$dir" -B "$cache/build/$name" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+      -DVEDRIK_WINDOWS_PREFIX="$prefix" -DCMAKE_INSTALL_PREFIX="$prefix" \
+      -DCMAKE_BUILD_TYPE=Release "$@" >"$cache/build/$name.log" 2>&1 \
+      && cmake --build "$cache/build/$name" -j "$jobs" >>"$cache/build/$name.log" 2>&1 \
+      && cmake --install "$cache/build/$name" >>"$cache/build/$name.log" 2>&1 \
+      || { tail -n 40 "$cache/build/$name.log"; return 1; }
+  }
+  # SDL2 as a DLL with its SDL2main; the panel needs video, events, timers
+  # and the game controller subsystem, not audio or the 2D renderer.
+  lib sdl2 "$src"/libsdl2-*/ -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TEST=OFF \
+    -DSDL_AUDIO=OFF -DSDL_RENDER=OFF
+  # nng static, with the TCP transport the panel uses and nothing web.
+  lib nng "$src"/nng-*/ -DBUILD_SHARED_LIBS=OFF -DNNG_TESTS=OFF -DNNG_TOOLS=OFF \
+    -DNNG_ENABLE_NNGCAT=OFF -DNNG_ENABLE_HTTP=OFF -DNNG_TRANSPORT_WS=OFF -DNNG_TRANSPORT_WSS=OFF \
+    -DNNG_ENABLE_TLS=OFF
+  lib imgui "$root/cmake/windows/imgui" -DIMGUI_SOURCE_DIR="$(echo "$src"/imgui-*/)"
+  lib googletest "$src"/googletest-*/ -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF
+  # nlohmann json is header-only: Debian's headers and CMake package serve
+  # any target.
+  mkdir -p "$prefix/include" "$prefix/share/cmake"
+  ln -sfn /usr/include/nlohmann "$prefix/include/nlohmann"
+  cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
+  rm -rf "$cache/src" "$cache/build"
+  printf '%s\n' "$key_text" >"$cache/versions"
+}
+
+if [ ! -f "$cache/versions" ]; then
+  build_libraries || { echo "building the Windows libraries failed" >&2; rm -rf "$cache"; exit 1; }
+fi
+
+if [ "${1:-}" = "--prefix" ]; then echo "$prefix"; exit 0; fi
+
+# The programs and their unit, gui and net tests; ctest runs the tests under
+# Wine (CMAKE_CROSSCOMPILING_EMULATOR). The end-to-end tests of the Windows
+# panel are Linux programs in build/ (VEDRIK_WINDOWS_BUILD).
+mkdir -p build-windows
+cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVEDRIK_WINDOWS_PREFIX="$prefix" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEDRIK_E2E_TESTS=OFF -DVEDRIK_BENCH=OFF \
+  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 >build-windows.configure.log 2>&1 \
+  || { cat build-windows.configure.log; exit 1; }
+cmake --build build-windows -j "$jobs" >build-windows.build.log 2>&1 \
+  || { grep -E 'error|warning' build-windows.build.log | head -n 40; tail -n 40 build-windows.build.log; exit 1; }
+if grep -q 'warning:' build-windows.build.log; then
+  grep -B2 -A4 'warning:' build-windows.build.log | head -n 60
+  echo "the Windows build has warnings" >&2
+  exit 1
+fi
+(cd build-windows && cpack -G ZIP >cpack.log 2>&1) || { cat build-windows/cpack.log; exit 1; }
+echo "built build-windows/bin (vedrik.exe, qz3-standin.exe, minimal-simulator.exe, the tests)" \
+  "and build-windows/vedrik-*-win64.zip"
