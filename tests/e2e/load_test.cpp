@@ -27,24 +27,6 @@ constexpr long long rate = 20000;
 int address_of(long long i) { return static_cast<int>(i % 256); }
 int value_of(long long i) { return static_cast<int>((i / 256) % 256); }
 
-// Reads the data-memory write events printed in out, in order. Lines of
-// anything else are counted in others.
-std::vector<std::pair<int, int>> printed_writes(const std::string& out, long long& others) {
-    std::vector<std::pair<int, int>> writes;
-    std::istringstream in(out);
-    others = 0;
-    for (std::string line; std::getline(in, line);) {
-        int address = -1, value = -1;
-        if (std::sscanf(line.c_str(), R"({"data":{"address":%d,"value":%d},"destination":"","message_sub_type":"write","message_type":"event","origin":"QZ3_MK.data_memory"})",
-                        &address, &value) == 2) {
-            writes.emplace_back(address, value);
-        } else {
-            ++others;
-        }
-    }
-    return writes;
-}
-
 long long count_lines(const std::string& text) {
     long long n = 0;
     for (char c : text) n += c == '\n';

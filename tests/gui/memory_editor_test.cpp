@@ -717,6 +717,45 @@ TEST_F(EditorTest, HighlightFunctionJoinsItsRun) {
     EXPECT_EQ(rects[0].second.x, rects[1].first.x);
 }
 
+// The address texts and the goto field write and read a size-width value:
+// the text that "%0*IX" writes and "%IX" reads in the Windows C library,
+// which the Windows build checks against that library itself. An address
+// above 32 bits is shown and taken whole.
+TEST(MemoryEditorLayout, AddressesAreSizeWidthAsTheWindowsIModifier) {
+    const std::size_t base = std::size_t{0x123456789A} << 8;
+    struct Case {
+        bool uppercase;
+        const char* windows_format;  // of the line label
+        const char* label;
+        const char* typed;  // into the goto field, then shown there
+    };
+    const Case cases[] = {
+        {true, "%0*IX: ", "123456789A00: ", "123456789A10"},
+        {false, "%0*Ix: ", "123456789a00: ", "123456789a10"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+#ifdef _WIN32
+        char reference[32];
+        _snprintf(reference, sizeof reference, c.windows_format, 12, base);
+        EXPECT_STREQ(reference, c.label);
+        std::size_t parsed = 0;
+        const char* windows_scan = "%IX";  // a literal only pedantic ISO C++ would refuse
+        ASSERT_EQ(__ms_sscanf(c.typed, windows_scan, &parsed), 1);
+        EXPECT_EQ(parsed, base + 0x10);
+#endif
+        Harness h;
+        h.base = base;
+        h.editor.uppercase_hex = c.uppercase;
+        h.settle();
+        EXPECT_EQ(h.layout().digit_count, 12);
+        EXPECT_EQ(h.line_starting(c.label).substr(0, std::strlen(c.label) + 3), std::string(c.label) + " 00");
+        h.type_goto(c.typed);
+        EXPECT_EQ(h.editor.editing_addr, 0x10u);
+        EXPECT_STREQ(h.editor.addr_input_buf, c.typed);
+    }
+}
+
 // --- options line -----------------------------------------------------------
 
 TEST(MemoryEditorGoto, SelectsTheAddressAndCentresItsLine) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,10 @@ using Clock = std::chrono::steady_clock;
 // before it counts as settled: several refresh periods, longer than any
 // pause between the frames of one burst.
 constexpr auto quiet = 100ms;
+
+// Debian's Wine: the loader of 64-bit programs and its server, not on PATH.
+constexpr const char* wine_loader = "/usr/lib/wine/wine64";
+constexpr const char* wine_server = "/usr/lib/wine/wineserver";
 
 // The clear colour of the panel's window, (0.45, 0.55, 0.60).
 constexpr std::uint32_t background = 0x738C99;
@@ -62,7 +67,49 @@ Activity activity_of(int pid) {
 
 }  // namespace
 
-void PanelFixture::start_panel(const std::string& run_name, Layout layout) {
+std::string PanelFixture::windows_bin_dir() { return VEDRIK_WINDOWS_DIR "/bin"; }
+
+bool PanelFixture::windows_build_present() {
+    return std::filesystem::exists(windows_bin_dir() + "/vedrik.exe") && std::filesystem::exists(wine_loader);
+}
+
+std::vector<std::string> PanelFixture::wine_command(const std::string& program) {
+    if (!wine) {
+        wine = std::make_unique<WineSession>();
+        wine->prefix = dir.file("wine");
+        // A prefix made once for the run (VEDRIK_WINE_TEMPLATE, by
+        // scripts/test.sh) is copied; otherwise Wine makes one on first use.
+        // The copy links the files Wine only reads (its DLLs, over 600 MB)
+        // and copies the registry, which it rewrites.
+        const char* made = std::getenv("VEDRIK_WINE_TEMPLATE");
+        const bool copied = made != nullptr && *made != '\0';
+        if (copied) {
+            namespace fs = std::filesystem;
+            fs::copy(made, wine->prefix,
+                     fs::copy_options::recursive | fs::copy_options::copy_symlinks | fs::copy_options::create_hard_links);
+            for (const auto& entry : fs::directory_iterator(made)) {
+                if (entry.path().extension() != ".reg") continue;
+                const fs::path own = fs::path(wine->prefix) / entry.path().filename();
+                fs::remove(own);
+                fs::copy_file(entry.path(), own);
+            }
+        }
+        wine->env = {{"WINEPREFIX", wine->prefix}, {"WINEDEBUG", "-all"}, {"DISPLAY", x.display()}};
+        // A wineserver of the session's own, started first and kept until
+        // the teardown, so that no program of the test owns the session.
+        std::string env_text;
+        for (const auto& [k, v] : wine->env) env_text += k + "='" + v + "' ";
+        run_command(env_text + wine_server + " -p >/dev/null 2>&1");
+        if (!copied) run_command(env_text + wine_loader + " wineboot -i >/dev/null 2>&1", nullptr, 120s);
+    }
+    return {wine_loader, program};
+}
+
+PanelFixture::WineSession::~WineSession() {
+    run_command("WINEPREFIX='" + prefix + "' " + wine_server + " -k >/dev/null 2>&1");
+}
+
+void PanelFixture::start_panel(const std::string& run_name, Layout layout, Build build) {
     run_dir = dir.file(run_name);
     std::filesystem::create_directories(run_dir);
     if (layout == Layout::pinned) {
@@ -71,8 +118,13 @@ void PanelFixture::start_panel(const std::string& run_name, Layout layout) {
     }
     std::map<std::string, std::string> env = panel_env;
     env["DISPLAY"] = x.display();
+    std::vector<std::string> argv{VEDRIK_BINARY};
+    if (build == Build::windows) {
+        argv = wine_command(windows_programs + "/vedrik.exe");
+        env.insert(wine->env.begin(), wine->env.end());
+    }
     panel = std::make_unique<ChildProcess>(
-        ChildProcess::Options{{VEDRIK_BINARY}, env, run_dir, run_dir + "/stdout.txt", run_dir + "/stderr.txt"});
+        ChildProcess::Options{argv, env, run_dir, run_dir + "/stdout.txt", run_dir + "/stderr.txt"});
     auto found = x.find_window("Vedrik", 20s);
     ASSERT_TRUE(found.has_value()) << panel->stderr_text();
     window = *found;
@@ -90,11 +142,17 @@ void PanelFixture::start_panel(const std::string& run_name, Layout layout) {
     ASSERT_TRUE(settle()) << "the panel never settled after its start";
 }
 
-void PanelFixture::start_standin(std::vector<std::string> extra) {
-    std::vector<std::string> argv{STANDIN_BINARY, "--quiet"};
+void PanelFixture::start_standin(std::vector<std::string> extra, Build build) {
+    std::vector<std::string> argv{STANDIN_BINARY};
+    std::map<std::string, std::string> env;
+    if (build == Build::windows) {
+        argv = wine_command(windows_programs + "/qz3-standin.exe");
+        env = wine->env;
+    }
+    argv.push_back("--quiet");
     argv.insert(argv.end(), extra.begin(), extra.end());
     standin = std::make_unique<ChildProcess>(
-        ChildProcess::Options{argv, {}, dir.path(), dir.file("standin-out.txt"), dir.file("standin-err.txt")});
+        ChildProcess::Options{argv, env, dir.path(), dir.file("standin-out.txt"), dir.file("standin-err.txt")});
     ASSERT_TRUE(wait_until([] { return established(31337) && established(31338); }, 10s))
         << "the stand-in never connected";
 }
@@ -208,8 +266,19 @@ void PanelFixture::press(const std::string& key, PanelRegion watched, std::chron
     settle(settle_limit);
 }
 
+std::string PanelFixture::console_text() const {
+    std::string out = panel->stdout_text();
+    std::string lines;
+    lines.reserve(out.size());
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') continue;
+        lines += out[i];
+    }
+    return lines;
+}
+
 bool PanelFixture::stdout_has(const std::string& text, std::chrono::milliseconds limit) {
-    return wait_until([&] { return panel->stdout_text().find(text) != std::string::npos; }, limit);
+    return wait_until([&] { return console_text().find(text) != std::string::npos; }, limit);
 }
 
 bool PanelFixture::stdout_lines_reach(long long lines, std::chrono::milliseconds limit) {
@@ -267,4 +336,20 @@ int PanelFixture::quit_and_wait() {
 std::string envelope_line(const char* origin, const char* sub_type, const std::string& data) {
     return std::string("{\"data\":") + data + ",\"destination\":\"\",\"message_sub_type\":\"" + sub_type +
            "\",\"message_type\":\"event\",\"origin\":\"" + origin + "\"}\n";
+}
+
+std::vector<std::pair<int, int>> printed_writes(const std::string& out, long long& others) {
+    std::vector<std::pair<int, int>> writes;
+    std::istringstream in(out);
+    others = 0;
+    for (std::string line; std::getline(in, line);) {
+        int address = -1, value = -1;
+        if (std::sscanf(line.c_str(), R"({"data":{"address":%d,"value":%d},"destination":"","message_sub_type":"write","message_type":"event","origin":"QZ3_MK.data_memory"})",
+                        &address, &value) == 2) {
+            writes.emplace_back(address, value);
+        } else {
+            ++others;
+        }
+    }
+    return writes;
 }

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "child_process.hpp"
@@ -58,14 +59,30 @@ protected:
         pinned,  // the windows where tests/e2e/panel.ini puts them
         fresh,   // no imgui.ini: the panel's own first layout
     };
+    // Which build of a program to start.
+    enum class Build {
+        linux,    // this tree's
+        windows,  // the Windows build's (scripts/windows.sh), under Wine
+    };
 
     // Starts vedrik in a fresh working directory and waits until its window
     // shows its first frame and the panel has settled. run_name tells runs
     // within one test apart.
-    void start_panel(const std::string& run_name = "panel", Layout layout = Layout::pinned);
+    void start_panel(const std::string& run_name = "panel", Layout layout = Layout::pinned,
+                     Build build = Build::linux);
     // Starts the stand-in on the fixed ports with --quiet and extra, and
     // waits until both its connections are established.
-    void start_standin(std::vector<std::string> extra = {});
+    void start_standin(std::vector<std::string> extra = {}, Build build = Build::linux);
+
+    // The Windows build's folder of programs (with SDL2.dll), and whether
+    // it holds the panel and Wine is installed: a test of the Windows build
+    // skips without them.
+    static std::string windows_bin_dir();
+    static bool windows_build_present();
+    // Where start_panel and start_standin take the Windows programs from.
+    std::string windows_programs = windows_bin_dir();
+    // The argument vector that starts a Windows program (a path) under Wine.
+    std::vector<std::string> wine_command(const std::string& program);
 
     // SIGTERM to the stand-in, and its end.
     void stop_standin();
@@ -105,7 +122,10 @@ protected:
     void press(const std::string& key, PanelRegion watched,
                std::chrono::milliseconds settle_limit = std::chrono::seconds(10));
 
-    // Waits until the panel's standard output holds text.
+    // The panel's standard output so far, its line ends as "\n" (a Windows
+    // console program ends its lines with "\r\n").
+    std::string console_text() const;
+    // Waits until the panel's standard output (console_text) holds text.
     bool stdout_has(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10));
     // Waits until the panel has printed at least lines lines.
     bool stdout_lines_reach(long long lines, std::chrono::milliseconds limit = std::chrono::seconds(10));
@@ -133,8 +153,19 @@ protected:
 
     XSession x;
     TempDir dir;
+    // Wine's session for the Windows programs, in a prefix of this test's
+    // own whose first program runs with this test's DISPLAY: a session
+    // started without one shows its windows on a smaller desktop. Made on
+    // the first wine_command; ends every Wine process of the prefix first
+    // thing in the fixture's teardown.
+    struct WineSession {
+        std::string prefix;
+        std::map<std::string, std::string> env;  // WINEPREFIX, WINEDEBUG, DISPLAY
+        ~WineSession();
+    };
     std::unique_ptr<ChildProcess> panel;
     std::unique_ptr<ChildProcess> standin;
+    std::unique_ptr<WineSession> wine;  // ended before the programs are reaped
     std::string component_url{"tcp://127.0.0.1:31337"};
     std::unique_ptr<PeerSocket> component;
     unsigned long window = 0;
@@ -152,3 +183,7 @@ private:
 
 // One line of the panel's console for a received event.
 std::string envelope_line(const char* origin, const char* sub_type, const std::string& data);
+
+// Reads the data-memory write events printed in out, in order, as
+// (address, value). Lines of anything else are counted in others.
+std::vector<std::pair<int, int>> printed_writes(const std::string& out, long long& others);
