@@ -79,8 +79,9 @@ std::vector<std::string> PanelFixture::wine_command(const std::string& program) 
         wine->prefix = dir.file("wine");
         // A prefix made once for the run (VEDRIK_WINE_TEMPLATE, by
         // scripts/test.sh) is copied; otherwise Wine makes one on first use.
-        // The copy links the files Wine only reads (its DLLs, over 600 MB)
-        // and copies the registry, which it rewrites.
+        // The copy links the files of drive_c, which Wine only reads (its
+        // DLLs, over 600 MB), and copies the files beside it: the registry,
+        // which it rewrites, and the wineserver's lock.
         const char* made = std::getenv("VEDRIK_WINE_TEMPLATE");
         const bool copied = made != nullptr && *made != '\0';
         if (copied) {
@@ -88,7 +89,7 @@ std::vector<std::string> PanelFixture::wine_command(const std::string& program) 
             fs::copy(made, wine->prefix,
                      fs::copy_options::recursive | fs::copy_options::copy_symlinks | fs::copy_options::create_hard_links);
             for (const auto& entry : fs::directory_iterator(made)) {
-                if (entry.path().extension() != ".reg") continue;
+                if (!entry.is_regular_file()) continue;
                 const fs::path own = fs::path(wine->prefix) / entry.path().filename();
                 fs::remove(own);
                 fs::copy_file(entry.path(), own);
