@@ -495,6 +495,8 @@ LatencyFigures measure_latency(const Subject& subject, Vsync vsync, XSession& x,
     watch_start(*run, subject, probe, false);
     auto window = probe.find(subject.title);
     if (!window) throw std::runtime_error("the panel's window is gone");
+    // A panel under Wine may show its window some seconds before it listens.
+    if (!wait_until([] { return listening(bus_port); }, 20s)) throw std::runtime_error("the panel never listened");
     PeerSocket component(PeerSocket::Protocol::bus, "tcp://127.0.0.1:" + std::to_string(bus_port));
     if (!component.dial() || !component.wait_for_peer(10s)) throw std::runtime_error("the panel did not take the bus connection");
     std::this_thread::sleep_for(settle_time);
