@@ -326,6 +326,29 @@ long PanelFixture::status_kb(const char* field) {
     return -1;
 }
 
+void PanelFixture::init_im_and_four_steps() {
+    using namespace panel_layout;
+    constexpr int bright = 200;  // zero bytes are drawn at about half that
+    click(init_im_x, init_im_y);
+    for (int i = 0; i < 4; ++i) click(step_x, step_y);
+
+    const std::string expected =
+        envelope_line("QZ3_MK.instruction_memory", "load", R"({"start":0,"values":[69634,73731,12546,327683]})") +
+        envelope_line("QZ3_MK.register_file", "write", R"({"register_number":1,"value":1})") +
+        envelope_line("QZ3_MK.data_memory", "write", R"({"address":0,"value":1})") +
+        envelope_line("QZ3_MK.register_file", "write", R"({"register_number":3,"value":1})") +
+        envelope_line("QZ3_MK.data_memory", "write", R"({"address":0,"value":5})");
+    ASSERT_TRUE(stdout_has(expected)) << panel->stdout_text();
+
+    // Drawn in the frame that printed the last of them, or the next.
+    wait_until([&] { return cell_brightness(im_byte0_x, im_row0_y) >= bright &&
+                            cell_brightness(dm_byte0_x, dm_row0_y) >= bright; },
+               5s);
+    EXPECT_GE(cell_brightness(im_byte0_x, im_row0_y), bright) << "word 0 = 0x00011002: byte 0 is 02";
+    EXPECT_LT(cell_brightness(im_byte3_x, im_row0_y), bright) << "its byte 3 is 00";
+    EXPECT_GE(cell_brightness(dm_byte0_x, dm_row0_y), bright) << "data byte 0 is 05";
+}
+
 int PanelFixture::quit_and_wait() {
     // "File" sits at the left of the main menu bar; "Quit" is the first item of its menu.
     click(18, 9);

@@ -145,6 +145,10 @@ protected:
     // A line of /proc/<pid>/status of the panel in kB ("VmRSS", "VmHWM"); -1 when unreadable.
     long status_kb(const char* field);
 
+    // With the stand-in attached: clicks "Init IM" and "Step" four times and
+    // checks the five events printed and the memory cells they change.
+    void init_im_and_four_steps();
+
     // File > Quit, then the exit code (-1 when it did not end within 10 s).
     int quit_and_wait();
 
