@@ -61,7 +61,7 @@ protected:
     };
     // Which build of a program to start.
     enum class Build {
-        linux,    // this tree's
+        native,   // this tree's, for Linux
         windows,  // the Windows build's (scripts/windows.sh), under Wine
     };
 
@@ -69,10 +69,10 @@ protected:
     // shows its first frame and the panel has settled. run_name tells runs
     // within one test apart.
     void start_panel(const std::string& run_name = "panel", Layout layout = Layout::pinned,
-                     Build build = Build::linux);
+                     Build build = Build::native);
     // Starts the stand-in on the fixed ports with --quiet and extra, and
     // waits until both its connections are established.
-    void start_standin(std::vector<std::string> extra = {}, Build build = Build::linux);
+    void start_standin(std::vector<std::string> extra = {}, Build build = Build::native);
 
     // The Windows build's folder of programs (with SDL2.dll), and whether
     // it holds the panel and Wine is installed: a test of the Windows build
