@@ -11,7 +11,7 @@
 
 #include "application.hpp"
 #include "child_process.hpp"
-#include "free_port.hpp"
+#include "loopback.hpp"
 #include "peer_socket.hpp"
 
 namespace {
@@ -59,7 +59,8 @@ protected:
             limit);
     }
 
-    std::string url = free_loopback_url();
+    ReservedPort port;  // a second connect listens there again
+    std::string url = port.url();
     Endpoint listener{&url, EndpointKind::bus_listen};
     PeerSocket dialer{PeerSocket::Protocol::bus, url};
 };
@@ -141,13 +142,13 @@ TEST_F(BusPair, AnUndecodableBodyIsReportedAndDropped) {
 }
 
 TEST(ArrivalNotice, EachEnvelopeInTheInboxIsAnnouncedAfterItCanBeTaken) {
-    std::string url = free_loopback_url();
+    std::string url = any_loopback_port;
     Endpoint listener{&url, EndpointKind::bus_listen};
-    PeerSocket dialer{PeerSocket::Protocol::bus, url};
     std::atomic<int> notices{0};
     listener.set_arrival_notice([&] { ++notices; });
     ASSERT_TRUE(listener.connect());
     listener.start_pump();
+    PeerSocket dialer{PeerSocket::Protocol::bus, listener.bound_url()};
     ASSERT_TRUE(dialer.dial());
     wait_bus_connected(dialer, listener);
     notices = 0;
@@ -167,10 +168,10 @@ TEST(ArrivalNotice, EachEnvelopeInTheInboxIsAnnouncedAfterItCanBeTaken) {
 }
 
 TEST(PairEndpoint, ReceiveOfANonUbjsonBodyReportsAndGivesZero) {
-    std::string url = free_loopback_url();
+    std::string url = any_loopback_port;
     Endpoint listener(&url, EndpointKind::pair_listen);
-    PeerSocket dialer(PeerSocket::Protocol::pair, url);
     ASSERT_TRUE(listener.connect());
+    PeerSocket dialer(PeerSocket::Protocol::pair, listener.bound_url());
     ASSERT_TRUE(dialer.dial());
     dialer.send_body({'X', 'Y'});  // waits (bounded) for the connection
     testing::internal::CaptureStdout();
@@ -183,7 +184,7 @@ TEST(PairEndpoint, ReceiveOfANonUbjsonBodyReportsAndGivesZero) {
 }
 
 TEST(PairEndpoint, ReceiveWithinTimesOutWithNngsError) {
-    std::string url = free_loopback_url();
+    std::string url = any_loopback_port;
     Endpoint listener(&url, EndpointKind::pair_listen);
     ASSERT_TRUE(listener.connect());
     try {
@@ -196,7 +197,7 @@ TEST(PairEndpoint, ReceiveWithinTimesOutWithNngsError) {
 }
 
 TEST(PairEndpoint, ASendWithNoPeerIsReportedInsteadOfWaitingForever) {
-    std::string url = free_loopback_url();
+    std::string url = any_loopback_port;
     Endpoint listener(&url, EndpointKind::pair_listen);
     ASSERT_TRUE(listener.connect());
     testing::internal::CaptureStdout();
@@ -215,10 +216,10 @@ TEST(PairEndpoint, ASendWithNoPeerIsReportedInsteadOfWaitingForever) {
 // whatever its own queue cannot hold when it is starved of the processor,
 // which would hide the listener's behaviour behind the sender's.
 TEST(PairEndpoint, EnvelopesSentWhileNobodyTakesAllArriveInOrder) {
-    std::string url = free_loopback_url();
+    std::string url = any_loopback_port;
     Endpoint listener(&url, EndpointKind::pair_listen);
-    PeerSocket dialer(PeerSocket::Protocol::pair, url);
     ASSERT_TRUE(listener.connect());
+    PeerSocket dialer(PeerSocket::Protocol::pair, listener.bound_url());
     listener.start_pump();
     ASSERT_TRUE(dialer.dial());
     ASSERT_TRUE(dialer.wait_for_peer(5s));
@@ -241,19 +242,20 @@ TEST(PairEndpoint, EnvelopesSentWhileNobodyTakesAllArriveInOrder) {
 }
 
 TEST(Connect, APortInUseIsReportedAndTheOtherEndpointStillWorks) {
-    std::string bus_url = free_loopback_url();
-    std::string pair_url = free_loopback_url();
-    Endpoint holder(&bus_url, EndpointKind::bus_listen);
+    std::string holder_url = any_loopback_port;
+    Endpoint holder(&holder_url, EndpointKind::bus_listen);
     ASSERT_TRUE(holder.connect());
 
     Application app;
-    app.bus_url = bus_url;
-    app.pair_url = pair_url;
+    app.bus_url = holder.bound_url();
+    app.pair_url = any_loopback_port;
     testing::internal::CaptureStderr();
     app.hub.start();
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, "Unable to establish socket connection: Address in use\n");
+    EXPECT_EQ(app.hub.bus.bound_url(), "");
 
+    std::string pair_url = app.hub.pair.bound_url();
     Endpoint peer(&pair_url, EndpointKind::pair_dial);
     ASSERT_TRUE(peer.connect());
     peer.send(MessageKind::event, "pong", nullptr, "QZ3_MK.simulation_control", "");
@@ -261,7 +263,7 @@ TEST(Connect, APortInUseIsReportedAndTheOtherEndpointStillWorks) {
 }
 
 TEST(Connect, AnUnknownKindReportsInvalidSocketType) {
-    std::string url = free_loopback_url();
+    std::string url = any_loopback_port;
     Endpoint odd(&url, static_cast<EndpointKind>(7));
     testing::internal::CaptureStderr();
     EXPECT_FALSE(odd.connect());
@@ -276,7 +278,9 @@ TEST(Connect, AnUnknownKindReportsInvalidSocketType) {
 // destructor must stop the pump and the receive without a race, a
 // use-after-free or a hang (run under the thread and address sanitizers).
 TEST(Shutdown, ManyCyclesUnderAFastSender) {
-    std::string url = free_loopback_url();
+    // Listeners come and go on this port while the sender dials it.
+    ReservedPort port;
+    std::string url = port.url();
     Endpoint sender(&url, EndpointKind::bus_dial);
     ASSERT_TRUE(sender.connect());
     std::atomic<bool> sending{true};
