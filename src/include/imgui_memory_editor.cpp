@@ -382,8 +382,12 @@ void MemoryEditor::draw_display_cell(GridPass& pass, std::size_t addr) {
     } else {
         ImGui::Text(pass.format_byte_cell, b);
     }
-    // The selection moves at the end of the draw, after the whole grid.
-    if (!read_only && ImGui::IsItemHovered() && ImGui::IsMouseClicked(0, false)) {
+    // The selection moves at the end of the draw, after the whole grid. The
+    // field of the byte being edited may still be active here: it lets go
+    // of a click elsewhere when it sees it, except in the frame in which it
+    // takes the focus, which comes a frame or two after each commit.
+    if (!read_only && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenBlockedByActiveItem) &&
+        ImGui::IsMouseClicked(0, false)) {
         take_focus = true;
         pass.next = addr;
     }
@@ -393,6 +397,20 @@ void MemoryEditor::draw_editing_cell(GridPass& pass, std::size_t addr) {
     // Each byte has its own field identity, so the field's state does not
     // carry over to the next byte.
     ImGui::PushID(reinterpret_cast<void*>(addr));
+    // A click elsewhere before the field has the focus ends editing, as it
+    // does once the field has it: the field taking the focus afterwards would
+    // take it from what was clicked (and close a menu that the click opened).
+    // A click on a byte drawn after this one moves the selection there.
+    const ImVec2 cell_min = ImGui::GetCursorScreenPos();
+    const ImVec2 cell_max(cell_min.x + pass.s.glyph_width * 2.0f, cell_min.y + pass.s.line_height);
+    if (pass.next == none && ImGui::IsMouseClicked(0, false) && !ImGui::IsMouseHoveringRect(cell_min, cell_max) &&
+        ImGui::GetActiveID() != ImGui::GetID("##data")) {
+        editing_addr = none;
+        take_focus = false;
+        ImGui::PopID();
+        draw_display_cell(pass, addr);
+        return;
+    }
     // SetKeyboardFocusHere aims at the next text field drawn in this frame,
     // which is this byte's. When an arrow key or a click is moving the
     // position away, this byte must leave the pending focus to the byte it

@@ -44,8 +44,8 @@ struct Harness {
     std::size_t base = 0;
     // Where the bytes come from, when a test gives its own; mem otherwise.
     MemoryEditor::ReadFn source;
-    // Drawn after the editor's window, when set.
-    std::function<void()> after;
+    // Drawn before and after the editor's window, when set.
+    std::function<void()> draw_before, after;
 
     struct Seen {
         int frame = -1;
@@ -70,6 +70,7 @@ struct Harness {
     Harness& operator=(const Harness&) = delete;
 
     void draw() {
+        if (draw_before) draw_before();
         ImGui::SetNextWindowPos(ImVec2(0, 0), ImGuiCond_Once);
         ImGui::SetNextWindowSize(ImVec2(1000, 400), ImGuiCond_Once);
         editor.draw_window(title, mem.data(), mem.size(), base);
@@ -511,6 +512,88 @@ TEST(MemoryEditorEditing, KeysRightAfterACommitActOnTheNextByte) {
         EXPECT_EQ(std::count(h.mem.begin(), h.mem.end(), 0), 256 - 1 - (c.byte6 != 0 ? 1 : 0));
         EXPECT_EQ(h.editor.editing_addr, c.editing);
         EXPECT_TRUE(h.text_field_active());
+    }
+}
+
+// A click in any frame of the focus hand-over after a commit, the frame in
+// which the next byte's field takes the focus included, selects the byte
+// clicked.
+TEST(MemoryEditorEditing, AClickInTheFramesAfterACommitSelectsItsByte) {
+    for (int frames_between = 0; frames_between < 4; ++frames_between) {
+        SCOPED_TRACE(testing::Message() << frames_between << " frames from the commit to the press");
+        Harness h;
+        h.settle();
+        h.select(5);
+        ImGuiIO& io = ImGui::GetIO();
+        io.MousePos = h.hex_cell(0x40);
+        io.AddInputCharacter('A');
+        io.AddInputCharacter('B');
+        h.ui.frame();  // the commit
+        ASSERT_EQ(h.mem[5], 0xAB);
+        h.ui.frames(frames_between);
+        io.MouseDown[0] = true;
+        h.ui.frame();
+        io.MouseDown[0] = false;
+        h.ui.frames(3);
+        EXPECT_EQ(h.editor.editing_addr, 0x40u);
+        EXPECT_TRUE(h.text_field_active());
+        EXPECT_STREQ(h.editor.addr_input_buf, "40");
+    }
+}
+
+// A click on a menu drawn before the editor, as the panel's menu bar is, in
+// any frame after a commit or an arrow key moved the selection: the menu
+// opens and stays open, and editing ends, as for any click elsewhere.
+TEST(MemoryEditorEditing, AClickOnAMenuRightAfterTheSelectionMovedOpensIt) {
+    struct Case {
+        const char* name;
+        std::function<void(Harness&)> move;
+    };
+    const Case cases[] = {
+        {"a commit", [](Harness&) {
+             ImGui::GetIO().AddInputCharacter('A');
+             ImGui::GetIO().AddInputCharacter('B');
+         }},
+        {"an arrow key", [](Harness&) { ImGui::GetIO().KeysDown[ImGuiKey_RightArrow] = true; }},
+    };
+    for (const Case& c : cases) {
+        for (int frames_between = 0; frames_between < 4; ++frames_between) {
+            SCOPED_TRACE(testing::Message() << c.name << ", " << frames_between << " frames to the press");
+            Harness h;
+            ImVec2 file;
+            bool menu_open = false;
+            h.draw_before = [&] {
+                menu_open = false;
+                ImGui::SetNextWindowPos(ImVec2(0, 450));
+                ImGui::Begin("Menus", nullptr, ImGuiWindowFlags_MenuBar);
+                if (ImGui::BeginMenuBar()) {
+                    if (ImGui::BeginMenu("File")) {
+                        menu_open = true;
+                        ImGui::MenuItem("Quit");
+                        ImGui::EndMenu();
+                    }
+                    file = ImVec2((ImGui::GetItemRectMin().x + ImGui::GetItemRectMax().x) / 2,
+                                  (ImGui::GetItemRectMin().y + ImGui::GetItemRectMax().y) / 2);
+                    ImGui::EndMenuBar();
+                }
+                ImGui::End();
+            };
+            h.settle();
+            h.select(5);
+            ImGuiIO& io = ImGui::GetIO();
+            io.MousePos = file;
+            c.move(h);
+            h.ui.frame();
+            io.KeysDown[ImGuiKey_RightArrow] = false;
+            ASSERT_EQ(h.editor.editing_addr, 6u);
+            h.ui.frames(frames_between);
+            io.MouseDown[0] = true;
+            h.ui.frame();
+            io.MouseDown[0] = false;
+            h.ui.frames(4);
+            EXPECT_TRUE(menu_open);
+            EXPECT_EQ(h.editor.editing_addr, none);
+        }
     }
 }
 
