@@ -71,8 +71,11 @@ void PanelFixture::start_panel(const std::string& run_name, Layout layout) {
     }
     std::map<std::string, std::string> env = panel_env;
     env["DISPLAY"] = x.display();
+    // VEDRIK_E2E_PANEL: another build of the panel to drive, to compare.
+    const char* other = std::getenv("VEDRIK_E2E_PANEL");
+    const std::string binary = other != nullptr && *other != '\0' ? other : VEDRIK_BINARY;
     panel = std::make_unique<ChildProcess>(
-        ChildProcess::Options{{VEDRIK_BINARY}, env, run_dir, run_dir + "/stdout.txt", run_dir + "/stderr.txt"});
+        ChildProcess::Options{{binary}, env, run_dir, run_dir + "/stdout.txt", run_dir + "/stderr.txt"});
     auto found = x.find_window("Vedrik", 20s);
     ASSERT_TRUE(found.has_value()) << panel->stderr_text();
     window = *found;
@@ -175,36 +178,47 @@ bool PanelFixture::settle(std::chrono::milliseconds limit) {
     return false;
 }
 
-void PanelFixture::wait_woken(std::chrono::nanoseconds before) {
-    wait_until([&] { return !panel->running() || panel_cpu() != before; }, 2s);
+void PanelFixture::wait_woken(std::chrono::nanoseconds before, const std::string& step) {
+    if (!wait_until([&] { return !panel->running() || panel_cpu() != before; }, 5s)) {
+        ADD_FAILURE() << "the panel never woke for " << step;
+    }
 }
 
 void PanelFixture::click(int dx, int dy, std::chrono::milliseconds settle_limit) {
     const auto before = panel_cpu();
     x.click(origin.x + dx, origin.y + dy);
-    wait_woken(before);
+    wait_woken(before, "the click at " + std::to_string(dx) + "," + std::to_string(dy));
     settle(settle_limit);
+}
+
+bool PanelFixture::click_until(int dx, int dy, const std::function<bool()>& shown, const std::string& what) {
+    x.click(origin.x + dx, origin.y + dy);
+    if (wait_until(shown, 10s)) return true;
+    ADD_FAILURE() << "after the click at " << dx << "," << dy << " the window never showed " << what;
+    return false;
 }
 
 void PanelFixture::park_pointer() {
     const auto before = panel_cpu();
     x.move(origin.x + panel_layout::idle_x, origin.y + panel_layout::idle_y);
-    wait_woken(before);
+    wait_woken(before, "the pointer moving away");
     settle();
 }
 
 void PanelFixture::type(const std::string& text) {
     const auto before = panel_cpu();
     x.type(text);
-    wait_woken(before);
+    wait_woken(before, "typing \"" + text + "\"");
     settle();
 }
 
 void PanelFixture::press(const std::string& key, PanelRegion watched, std::chrono::milliseconds settle_limit) {
     const auto before = panel_cpu();
     const auto image = pixels(watched);
-    x.key(key, [&] { return pixels(watched) != image; }, 1s);
-    wait_woken(before);
+    if (!x.key(key, [&] { return pixels(watched) != image; }, 5s)) {
+        ADD_FAILURE() << "the window never showed " << key << " held: the watched region stayed as it was";
+    }
+    wait_woken(before, key);
     settle(settle_limit);
 }
 
@@ -257,10 +271,15 @@ long PanelFixture::status_kb(const char* field) {
 }
 
 int PanelFixture::quit_and_wait() {
-    // "File" sits at the left of the main menu bar; "Quit" is the first item of its menu.
-    click(18, 9);
-    click(28, 30);
+    // "File" sits at the left of the main menu bar; "Quit" is the first item
+    // of its menu. Left of the "Main" window the menu covers nothing but the
+    // background.
+    const PanelRegion quit_item{1, 24, 7, 10};
+    const auto closed = pixels(quit_item);
+    if (!click_until(18, 9, [&] { return pixels(quit_item) != closed; }, "the File menu")) return -1;
+    x.click(origin.x + 28, origin.y + 30);
     auto code = panel->wait_for(10s);
+    if (!code) ADD_FAILURE() << "the panel did not end within 10 s of File > Quit";
     return code ? *code : -1;
 }
 
