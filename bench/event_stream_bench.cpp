@@ -60,7 +60,7 @@
 #include <SDL.h>
 
 #include "process_settings.hpp"
-#include "free_port.hpp"
+#include "loopback.hpp"
 #include "frame.hpp"
 #include "frame_schedule.hpp"
 #include "wake_signal.hpp"
@@ -386,11 +386,14 @@ int main(int argc, char** argv) {
     std::fprintf(report, "%-6s %10s %22s %12s %8s %10s\n", "side", "rate/s", "received", "arrived/s", "lost",
                  "cpu us/ev");
 
-    const std::string nowhere = free_loopback_url();  // the stand-in's pair dial; nobody listens
-    const std::string bare_url = free_loopback_url();
-    const std::string panel_bus = free_loopback_url();
+    // Held for the whole run: the stand-ins dial these while their listeners
+    // start; nobody listens on the first.
+    const ReservedPort nowhere_port, bare_port, panel_bus_port;
+    const std::string nowhere = nowhere_port.url();  // the stand-in's pair dial
+    const std::string bare_url = bare_port.url();
+    const std::string panel_bus = panel_bus_port.url();
     BareReceiver bare(bare_url);
-    HeadlessPanel panel(panel_bus, free_loopback_url());
+    HeadlessPanel panel(panel_bus, any_loopback_port);
     panel.frame();  // the first frame starts the hub: the panel listens from here on
 
     std::vector<int> rates(std::begin(paced_rates), std::end(paced_rates));

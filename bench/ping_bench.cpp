@@ -44,7 +44,7 @@
 #include <nng/protocol/pair0/pair.h>
 
 #include "process_settings.hpp"
-#include "free_port.hpp"
+#include "loopback.hpp"
 #include "control_panel.hpp"
 #include "endpoint.hpp"
 #include "message.hpp"
@@ -125,9 +125,11 @@ int main(int argc, char** argv) {
     }
     close(address_pipe[0]);
 
-    const std::string bus_url = free_loopback_url();
-    const std::string pair_url = free_loopback_url();
-    const std::string bare_url = free_loopback_url();
+    // The peers are told their addresses before anyone listens there.
+    const ReservedPort bus_port, pair_port, bare_port;
+    const std::string bus_url = bus_port.url();
+    const std::string pair_url = pair_port.url();
+    const std::string bare_url = bare_port.url();
     if (write(address_pipe[1], bare_url.data(), bare_url.size()) != static_cast<ssize_t>(bare_url.size())) return 1;
     close(address_pipe[1]);
 

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config dpkg-dev
   libsdl2-dev libimgui-dev nlohmann-json3-dev libnng-dev
   libgtest-dev libgmock-dev
-  libx11-dev
+  libx11-dev libxtst-dev
   clang libclang-rt-14-dev
   xvfb xdotool imagemagick x11-utils iproute2
 )

@@ -17,6 +17,8 @@
 // starts before one refresh period after the last one started. With vsync
 // granted the buffer swap already waits that long for a drawn frame; a frame
 // that is not drawn, and every frame when vsync is refused, waits by time.
+// The one exception is the main loop's own: while input waits for the next
+// frame (frame_input.hpp), that frame runs at once, without a wait.
 //
 // Main thread only.
 

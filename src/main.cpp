@@ -13,6 +13,7 @@
 #include <SDL_opengl.h>
 
 #include "frame.hpp"
+#include "frame_input.hpp"
 #include "frame_schedule.hpp"
 #include "imgui.h"
 #include "imgui_impl_opengl2.h"
@@ -107,13 +108,19 @@ int main(int, char**) {
     const auto wake = std::make_shared<WakeSignal>();
     panel().app.hub.bus.set_arrival_notice([wake] { wake->notify(); });
 
+    // A frame takes at most one change of each key and mouse button; the
+    // rest wait for the next frames (frame_input.hpp).
+    FrameInput input([](SDL_Event& event) { return SDL_PollEvent(&event) != 0; });
+
     // Main loop.
     while (!done) {
         schedule.frame_started(FrameSchedule::Clock::now());
+        input.start_frame();
         bool had_events = false;
         SDL_Event event;
-        while (SDL_PollEvent(&event)) {
+        while (input.next(event)) {
             ImGui_ImplSDL2_ProcessEvent(&event);
+            FrameInput::apply_modifiers(event, io);
             if (event.type == SDL_QUIT) done = true;
             if (event.type == SDL_WINDOWEVENT) redraw.invalidate();
             had_events = true;
@@ -124,6 +131,7 @@ int main(int, char**) {
 
         ImGui_ImplOpenGL2_NewFrame();
         ImGui_ImplSDL2_NewFrame();
+        input.apply_mouse_buttons(io);
         ImGui::NewFrame();
 
         run_frame(done);
@@ -140,7 +148,8 @@ int main(int, char**) {
             SDL_GL_SwapWindow(window);
         }
         schedule.frame_ended(FrameSchedule::Clock::now(), had_events, changed);
-        if (!done) wait_for_next_frame(schedule.next());
+        // Input that waits for its frame gets it at once.
+        if (!done && !input.holding()) wait_for_next_frame(schedule.next());
     }
 
     // Cleanup. Arrivals from now on, until the endpoints close at process

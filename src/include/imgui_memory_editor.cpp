@@ -1,5 +1,7 @@
 #include "imgui_memory_editor.hpp"
 
+#include "imgui_internal.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -14,6 +16,25 @@ constexpr std::size_t input_buf_size = 32;     // data_input_buf and addr_input_
 constexpr std::size_t preview_buf_size = 128;  // one preview row's text
 // The next byte's field runs two frames after a commit; one frame to spare.
 constexpr int max_handover_frames = 3;
+
+// The value of a hex digit, or -1.
+int hex_digit_value(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool is_white_space(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The name of the window being drawn in, without its "##" identity part, for
+// the one line a refused paste prints.
+int window_name_length(const char* name) {
+    const char* id = std::strstr(name, "##");
+    return static_cast<int>(id != nullptr ? id - name : static_cast<std::ptrdiff_t>(std::strlen(name)));
+}
 
 // The byte-order copy for this host, chosen on the first copy_endian.
 // Process-wide and unguarded: GUI thread only.
@@ -124,8 +145,8 @@ struct MemoryEditor::GridPass {
     // Where an arrow key or a click on a byte moves the editing position at the
     // end of the draw, or none.
     std::size_t next = none;
-    // A byte was committed: editing moves on to the next byte.
-    bool data_next = false;
+    // Bytes committed, by typing or a paste: editing moves on by that many.
+    std::size_t advance = 0;
 };
 
 namespace {
@@ -216,8 +237,8 @@ void MemoryEditor::draw_contents(ImU8* bytes, std::size_t size, std::size_t base
     ImGui::PopStyleVar(2);
     ImGui::EndChild();
 
-    if (pass.data_next && editing_addr < size) {
-        editing_addr = preview_addr = editing_addr + 1;
+    if (pass.advance > 0 && editing_addr < size) {
+        editing_addr = preview_addr = editing_addr + std::min(pass.advance, size - editing_addr);
         take_focus = true;
         handover_addr = editing_addr;  // with any digits the committed field did not take
         handover_frames = 0;
@@ -247,6 +268,12 @@ void MemoryEditor::keep_handover_digits() {
         end_handover();
         return;
     }
+    take_typed_digits();
+    // So is Enter, which then commits what the field is given.
+    if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Enter), false)) handover_enter = true;
+}
+
+void MemoryEditor::take_typed_digits() {
     // The old byte's field is gone and the new one does not take characters
     // before it runs, so these would be lost; other characters stay queued.
     ImVector<ImWchar>& queue = ImGui::GetIO().InputQueueCharacters;
@@ -255,7 +282,7 @@ void MemoryEditor::keep_handover_digits() {
         const bool hex_digit = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
         if (!hex_digit) {
             queue[kept++] = c;
-        } else if (handover_count < static_cast<int>(sizeof(handover_digits))) {
+        } else if (handover_count < max_handover_digits) {
             handover_digits[handover_count++] = static_cast<char>(c);
         }
     }
@@ -266,6 +293,7 @@ void MemoryEditor::end_handover() {
     handover_addr = none;
     handover_count = 0;
     handover_frames = 0;
+    handover_enter = false;
 }
 
 std::size_t MemoryEditor::arrow_key_target(std::size_t size) {
@@ -354,23 +382,44 @@ void MemoryEditor::draw_display_cell(GridPass& pass, std::size_t addr) {
     } else {
         ImGui::Text(pass.format_byte_cell, b);
     }
-    // The selection moves at the end of the draw, after the whole grid.
-    if (!read_only && ImGui::IsItemHovered() && ImGui::IsMouseClicked(0, false)) {
+    // The selection moves at the end of the draw, after the whole grid. The
+    // field of the byte being edited may still be active here: it lets go
+    // of a click elsewhere when it sees it, except in the frame in which it
+    // takes the focus, which comes a frame or two after each commit.
+    if (!read_only && ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenBlockedByActiveItem) &&
+        ImGui::IsMouseClicked(0, false)) {
         take_focus = true;
         pass.next = addr;
     }
 }
 
 void MemoryEditor::draw_editing_cell(GridPass& pass, std::size_t addr) {
-    bool data_write = false;
     // Each byte has its own field identity, so the field's state does not
     // carry over to the next byte.
     ImGui::PushID(reinterpret_cast<void*>(addr));
+    // A click elsewhere before the field has the focus ends editing, as it
+    // does once the field has it: the field taking the focus afterwards would
+    // take it from what was clicked (and close a menu that the click opened).
+    // A click on a byte drawn after this one moves the selection there.
+    const ImVec2 cell_min = ImGui::GetCursorScreenPos();
+    const ImVec2 cell_max(cell_min.x + pass.s.glyph_width * 2.0f, cell_min.y + pass.s.line_height);
+    if (pass.next == none && ImGui::IsMouseClicked(0, false) && !ImGui::IsMouseHoveringRect(cell_min, cell_max) &&
+        ImGui::GetActiveID() != ImGui::GetID("##data")) {
+        editing_addr = none;
+        take_focus = false;
+        ImGui::PopID();
+        draw_display_cell(pass, addr);
+        return;
+    }
     // SetKeyboardFocusHere aims at the next text field drawn in this frame,
     // which is this byte's. When an arrow key or a click is moving the
     // position away, this byte must leave the pending focus to the byte it
     // moves to.
     const bool focus_here = take_focus && pass.next == none;
+    // A paste is the editor's own: the field would drop what is not a hex
+    // digit without a word and read all the digits as one number.
+    const bool pasting = pass.next == none && (focus_here || ImGui::GetActiveID() == ImGui::GetID("##data")) &&
+                         paste_pressed();
     if (focus_here) {
         ImGui::SetKeyboardFocusHere(0);
         ImGui::CaptureKeyboardFromApp(true);
@@ -382,44 +431,128 @@ void MemoryEditor::draw_editing_cell(GridPass& pass, std::size_t addr) {
     DataInputState user_data;
     user_data.cursor_pos = -1;
     std::snprintf(user_data.byte_text, sizeof(user_data.byte_text), pass.format_byte, read_byte(pass.bytes, addr));
-    const ImGuiInputTextFlags flags = ImGuiInputTextFlags_CharsHexadecimal | ImGuiInputTextFlags_EnterReturnsTrue |
-                                      ImGuiInputTextFlags_AutoSelectAll | ImGuiInputTextFlags_NoHorizontalScroll |
-                                      ImGuiInputTextFlags_AlwaysOverwrite | ImGuiInputTextFlags_CallbackAlways;
+    ImGuiInputTextFlags flags = ImGuiInputTextFlags_CharsHexadecimal | ImGuiInputTextFlags_EnterReturnsTrue |
+                                ImGuiInputTextFlags_AutoSelectAll | ImGuiInputTextFlags_NoHorizontalScroll |
+                                ImGuiInputTextFlags_AlwaysOverwrite | ImGuiInputTextFlags_CallbackAlways;
+    if (pasting) {
+        // The field must not paste too; hex digits typed in the same frame
+        // go on after the pasted bytes.
+        flags |= ImGuiInputTextFlags_ReadOnly;
+        pass.advance = paste_hex(pass, addr);
+        if (pass.advance > 0) {
+            end_handover();
+            take_typed_digits();
+        }
+    }
     const bool handing_over = handover_addr == addr;
     if (handing_over) {
-        // At most a byte's worth: the rest waits for the byte after it.
         user_data.pending = handover_digits;
-        user_data.pending_count = std::min(handover_count, 2);
+        user_data.pending_count = handover_count;
     }
     const bool entered =
         ImGui::InputText("##data", data_input_buf, input_buf_size, flags, data_input_callback, &user_data);
     // Text typed or pasted this frame, or kept from the hand-over.
     const bool put_in = ImGui::IsItemEdited() || user_data.delivered > 0;
-    if (entered) {
-        data_write = pass.data_next = true;
-    } else if (!take_focus && !ImGui::IsItemActive()) {
-        editing_addr = pass.next = none;
-    }
+    if (!entered && !take_focus && !ImGui::IsItemActive()) editing_addr = pass.next = none;
     if (focus_here) take_focus = false;
     ImGui::PopItemWidth();
+    bool enter_kept = false;
     if (handing_over && user_data.called) {
-        // The field runs: the hand-over is over, and what it did not take
-        // goes on to the next byte if this one is committed.
+        // The field runs: the hand-over is over.
+        enter_kept = handover_enter;
+        handover_enter = false;
         handover_count -= user_data.delivered;
         std::memmove(handover_digits, handover_digits + user_data.delivered, static_cast<std::size_t>(handover_count));
         handover_addr = none;
     }
-    // The second digit put in brings the cursor to 2. A cursor moved there
-    // without new text (the Right or End key, a click in the field) commits
-    // nothing.
-    if (user_data.cursor_pos >= 2 && put_in) data_write = pass.data_next = true;
-    // Moving away discards what was typed.
-    if (pass.next != none) data_write = pass.data_next = false;
-    unsigned int data_input_value = 0;
-    if (data_write && std::sscanf(data_input_buf, "%X", &data_input_value) == 1) {
-        write_byte(pass.bytes, addr, static_cast<ImU8>(data_input_value & 0xFFu));
-    }
+    // Enter commits what the field holds. So does a second digit put in,
+    // which brings the cursor to 2; a cursor moved there without new text
+    // (the Right or End key, a click in the field) commits nothing. Moving
+    // away discards what was typed.
+    const bool enter = entered || enter_kept;
+    const bool commit = !pasting && pass.next == none && (enter || (user_data.cursor_pos >= 2 && put_in));
+    if (commit) pass.advance = commit_digits(pass, addr, enter);
     ImGui::PopID();
+}
+
+bool MemoryEditor::paste_pressed() {
+    const ImGuiIO& io = ImGui::GetIO();
+    const bool ctrl_v = io.KeyCtrl && !io.KeyAlt && !io.KeyShift &&
+                        ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_V), false);
+    const bool shift_insert = io.KeyShift && !io.KeyCtrl && !io.KeyAlt &&
+                              ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Insert), false);
+    return ctrl_v || shift_insert;
+}
+
+std::size_t MemoryEditor::commit_digits(GridPass& pass, std::size_t addr, bool entered) {
+    // The field holds hex digits only: the ones typed, or the byte's own two.
+    const char* text = data_input_buf;
+    std::size_t len = 0;
+    while (len < input_buf_size && hex_digit_value(static_cast<unsigned char>(text[len])) >= 0) ++len;
+    // Enter on an empty field writes nothing and moves on.
+    if (len == 0) return entered ? 1 : 0;
+    // Every pair goes to the next byte in order; the memory ends the typing.
+    std::size_t written = 0;
+    std::size_t k = 0;
+    for (; k + 1 < len && addr + written < pass.size; k += 2, ++written) {
+        const int value = hex_digit_value(static_cast<unsigned char>(text[k])) * 16 +
+                          hex_digit_value(static_cast<unsigned char>(text[k + 1]));
+        write_byte(pass.bytes, addr + written, static_cast<ImU8>(value));
+    }
+    if (k + 1 == len && addr + written < pass.size) {
+        if (entered) {
+            // One digit and Enter: a value below 0x10.
+            write_byte(pass.bytes, addr + written, static_cast<ImU8>(hex_digit_value(static_cast<unsigned char>(text[k]))));
+            ++written;
+        } else if (written > 0) {
+            // A digit short of a byte: the next byte's field starts with it.
+            const int room = max_handover_digits - 1;
+            handover_count = std::min(handover_count, room);
+            std::memmove(handover_digits + 1, handover_digits, static_cast<std::size_t>(handover_count));
+            handover_digits[0] = text[k];
+            ++handover_count;
+        }
+    }
+    return written;
+}
+
+std::size_t MemoryEditor::paste_hex(GridPass& pass, std::size_t addr) {
+    const char* clipboard = ImGui::GetClipboardText();
+    const auto* text = reinterpret_cast<const unsigned char*>(clipboard != nullptr ? clipboard : "");
+    const char* window = ImGui::GetCurrentWindow()->RootWindow->Name;
+    std::size_t digits = 0;
+    for (std::size_t i = 0; text[i] != '\0'; ++i) {
+        if (hex_digit_value(text[i]) >= 0) {
+            ++digits;
+        } else if (!is_white_space(text[i])) {
+            std::fprintf(stderr,
+                         "%.*s: paste not applied: character %zu of the clipboard text is not a hex digit or white "
+                         "space\n",
+                         window_name_length(window), window, i + 1);
+            std::fflush(stderr);
+            return 0;
+        }
+    }
+    if (digits == 0 || digits % 2 != 0) {
+        std::fprintf(stderr, "%.*s: paste not applied: the clipboard text holds %zu hex digits, not whole bytes\n",
+                     window_name_length(window), window, digits);
+        std::fflush(stderr);
+        return 0;
+    }
+    std::size_t written = 0;
+    int high = -1;
+    for (std::size_t i = 0; text[i] != '\0' && addr + written < pass.size; ++i) {
+        const int value = hex_digit_value(text[i]);
+        if (value < 0) continue;
+        if (high < 0) {
+            high = value;
+        } else {
+            write_byte(pass.bytes, addr + written, static_cast<ImU8>(high * 16 + value));
+            ++written;
+            high = -1;
+        }
+    }
+    return written;
 }
 
 void MemoryEditor::draw_ascii_column(GridPass& pass, int line) {

@@ -87,16 +87,21 @@ struct MemoryEditor {
     int preview_endianness = 0;        // 0 little-endian, otherwise big-endian
     int preview_type = ImGuiDataType_S32;
 
-    // A committed byte hands the keyboard focus to the next byte's field,
-    // which takes it two frames later. Hex digits typed meanwhile are kept here
-    // and put into that field when it first runs, so that fast typing loses
-    // none. handover_addr is the byte they are for, or none. A field that is
-    // not drawn (its line off screen) never runs: the hand-over then ends
-    // after a few frames, so that it takes no digits meant for other fields.
+    // Typing: every two hex digits put into the byte's field, in one frame or
+    // over several, write a byte, and the digits after them go on to the
+    // bytes after it. The committed byte hands the keyboard focus to the
+    // next byte's field, which takes it two frames later. Hex digits typed
+    // meanwhile, a digit left over from the committed field, and Enter, are
+    // kept here and put into that field when it first runs. handover_addr is the
+    // byte they are for, or none. A field that is not drawn (its line off
+    // screen) never runs: the hand-over then ends after a few frames, so that
+    // it takes no digits meant for other fields.
+    static constexpr int max_handover_digits = 31;  // what the byte's field holds
     std::size_t handover_addr = none;
-    char handover_digits[16] = {};
+    char handover_digits[max_handover_digits] = {};
     int handover_count = 0;
-    int handover_frames = 0;  // frames the hand-over has lasted
+    int handover_frames = 0;      // frames the hand-over has lasted
+    bool handover_enter = false;  // Enter was pressed during the hand-over
 
     // Draws the whole editor in a window of its own titled `title`.
     void draw_window(const char* title, ImU8* bytes, std::size_t size, std::size_t base_address = 0);
@@ -140,7 +145,21 @@ private:
     // hand-over to the byte being edited is under way; ends a hand-over that
     // no longer matches the editing position.
     void keep_handover_digits();
+    // Moves the hex digits typed this frame into handover_digits.
+    void take_typed_digits();
     void end_handover();
+
+    // Ctrl+V or Shift+Insert was pressed this frame.
+    static bool paste_pressed();
+    // Writes the pairs of digits in the byte field from addr on (on Enter, a
+    // last single digit too) and keeps a digit left over for the next byte;
+    // the number of bytes to move on.
+    std::size_t commit_digits(GridPass& pass, std::size_t addr, bool entered);
+    // Writes the hex text on the clipboard from addr on, up to the end of
+    // the memory; the number of bytes written. Text that is not pairs of hex
+    // digits, with white space anywhere, writes nothing and prints why on
+    // standard error.
+    std::size_t paste_hex(GridPass& pass, std::size_t addr);
 
     // The byte an arrow key pressed this frame moves to, or none.
     std::size_t arrow_key_target(std::size_t size);

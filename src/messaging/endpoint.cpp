@@ -107,7 +107,8 @@ bool Endpoint::connect() {
     if (rv == 0 && !is_bus(kind))
         rv = nng_socket_set_ms(s, NNG_OPT_SENDTIMEO, static_cast<nng_duration>(pair_send_limit.count()));
     if (rv == 0) {
-        rv = is_listen(kind) ? nng_listen(s, url->c_str(), nullptr, 0)
+        listener = NNG_LISTENER_INITIALIZER;
+        rv = is_listen(kind) ? nng_listen(s, url->c_str(), &listener, 0)
                              : nng_dial(s, url->c_str(), nullptr, NNG_FLAG_NONBLOCK);
     }
     // The socket is the endpoint's once opened, listening or not.
@@ -123,6 +124,14 @@ bool Endpoint::connect() {
         return false;
     }
     return true;
+}
+
+std::string Endpoint::bound_url() const {
+    int port = 0;
+    if (nng_listener_id(listener) <= 0 || nng_listener_get_int(listener, NNG_OPT_TCP_BOUND_PORT, &port) != 0) {
+        return "";
+    }
+    return url->substr(0, url->rfind(':') + 1) + std::to_string(port);
 }
 
 void Endpoint::send(MessageKind message_kind, std::string sub_type, const Message& data, std::string origin,

@@ -103,6 +103,10 @@ public:
     // listener is there and redials whenever the connection is lost, so a
     // peer started before the panel, or outliving it, finds it again.
     bool connect();
+    // The TCP address the endpoint listens on since its last connect: *url
+    // with the port the listener holds, which the system chose when *url asks
+    // for port 0. "" when it does not listen. Owner thread.
+    std::string bound_url() const;
 
     // Encodes the envelope (without copying data into one) and sends it. A
     // failure is reported on standard output and the envelope is lost.
@@ -158,6 +162,7 @@ private:
     Message decode_and_free(nng_msg* msg);
 
     nng_socket socket = NNG_SOCKET_INITIALIZER;  // written under receive_mutex
+    nng_listener listener = NNG_LISTENER_INITIALIZER;  // owner thread
     nng_aio* aio = nullptr;
     std::mutex inbox_mutex;
     std::atomic<bool> receiving{false};

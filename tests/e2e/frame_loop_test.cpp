@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <set>
 #include <thread>
 
@@ -24,8 +25,6 @@ enum class Vsync { refused, granted };
 std::string vsync_name(const testing::TestParamInfo<Vsync>& info) {
     return info.param == Vsync::granted ? "VsyncGranted" : "VsyncRefused";
 }
-
-constexpr auto refresh = std::chrono::microseconds(16'667);
 
 class FrameLoop : public PanelFixture, public testing::WithParamInterface<Vsync> {
 protected:
@@ -59,43 +58,50 @@ TEST_P(FrameLoop, AnIdlePanelWithASimulatorAttachedCostsUnderHalfAPercentOfACore
     EXPECT_EQ(quit_and_wait(), 0);
 }
 
-// Each event is sent to a panel that has been idle, and the time until its
-// line is on the console and its byte on the screen is taken. The best of a
-// few tries must be within two refreshes: on a shared machine one try can be
-// late for reasons of its own, but a panel that does not wake for an
-// arrival is late every time.
-TEST_P(FrameLoop, AnEventWakesAnIdlePanelAndIsPrintedAndShownWithinTwoRefreshes) {
+// Each event is sent to a panel that has been idle, with nothing else
+// happening: it must wake for the arrival by itself, print the event and show
+// its byte. How soon is a benchmark's figure (process_bench); here the wait
+// is bounded only so that a panel that never wakes fails.
+TEST_P(FrameLoop, AnEventWakesAnIdlePanelAndIsPrintedAndShown) {
     start_panel();
     attach_component();
     park_pointer();
 
-    auto best_console = std::chrono::nanoseconds::max();
-    auto best_screen = std::chrono::nanoseconds::max();
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(settle()) << "the panel does not go idle";
         const auto before = pixels(data_memory);
         const std::string line =
             envelope_line("QZ3_MK.data_memory", "write", R"({"address":)" + std::to_string(i) + R"(,"value":65})");
-        const auto sent = Clock::now();
         component->send(MessageKind::event, "write", Message{{"address", i}, {"value", 65}}, "QZ3_MK.data_memory", "");
-        std::optional<Clock::duration> console, screen;
-        while ((!console || !screen) && Clock::now() - sent < 5s) {
-            if (!console && panel->stdout_text().find(line) != std::string::npos) console = Clock::now() - sent;
-            if (!screen && pixels(data_memory) != before) screen = Clock::now() - sent;
-            std::this_thread::sleep_for(1ms);
-        }
-        ASSERT_TRUE(console.has_value()) << "event " << i << " never printed";
-        ASSERT_TRUE(screen.has_value()) << "event " << i << " never shown";
-        best_console = std::min(best_console, std::chrono::duration_cast<std::chrono::nanoseconds>(*console));
-        best_screen = std::min(best_screen, std::chrono::duration_cast<std::chrono::nanoseconds>(*screen));
+        ASSERT_TRUE(stdout_has(line)) << "event " << i << " never printed";
+        ASSERT_TRUE(wait_until([&] { return pixels(data_memory) != before; }, 10s)) << "event " << i << " never shown";
     }
-    EXPECT_LE(best_console, 2 * refresh);
-    EXPECT_LE(best_screen, 2 * refresh);
     EXPECT_EQ(quit_and_wait(), 0);
 }
 
-// Hover is pinned by the headless tests: under Xvfb, pointer motion from
-// xdotool never reaches Dear ImGui's SDL back end, only clicks do.
+// The pointer moved onto a button lights it, and moved away leaves it as it
+// was: pointer motion reaches Dear ImGui, and the panel draws the frames
+// that show it.
+TEST_P(FrameLoop, HoverLightsTheButtonUnderThePointer) {
+    start_panel();
+    park_pointer();
+    // The inside of "Step", left of its label.
+    const PanelRegion step_fill{step_x - 15, step_y - 5, 4, 10};
+    const auto idle = pixels(step_fill);
+    x.move(origin.x + step_x, origin.y + step_y);
+    ASSERT_TRUE(wait_until([&] { return pixels(step_fill) != idle; }, 5s))
+        << "the pointer over \"Step\" never lit it";
+    // Brighter: the hovered colour, not another change.
+    const auto lit = pixels(step_fill);
+    auto luma = [](std::uint32_t p) {
+        return (2126 * ((p >> 16) & 0xFF) + 7152 * ((p >> 8) & 0xFF) + 722 * (p & 0xFF)) / 10000;
+    };
+    EXPECT_GT(luma(lit[0]), luma(idle[0])) << std::hex << idle[0] << " hovered as " << lit[0];
+    park_pointer();
+    EXPECT_TRUE(pixels_become(step_fill, idle)) << "\"Step\" stayed lit after the pointer left";
+    EXPECT_EQ(quit_and_wait(), 0);
+}
+
 TEST_P(FrameLoop, ABlinkingCursorAndAHeldKeyStillChangeTheScreen) {
     start_panel();
     park_pointer();
@@ -113,6 +119,50 @@ TEST_P(FrameLoop, ABlinkingCursorAndAHeldKeyStillChangeTheScreen) {
     const std::size_t images = distinct_images(data_memory, 1500ms);
     x.run("xdotool keyup Right");
     EXPECT_GE(images, 4u) << "the held key does not repeat";
+    EXPECT_EQ(quit_and_wait(), 0);
+}
+
+// Hex digits typed into the data memory as fast as a typist does: each byte
+// must show what was typed for it. The bytes a "load" event puts on line 1
+// are what lines 2 to 4 must look like, cell by cell, once typed at 10, 20
+// and 40 ms between keys.
+TEST_P(FrameLoop, HexDigitsTypedFastWriteEveryByte) {
+    start_panel();
+    attach_component();
+    const std::string digits = "DEADBEEF0123CAFE";
+    Message values = Message::array();
+    for (std::size_t k = 0; k < digits.size(); k += 2) values.push_back(std::stoi(digits.substr(k, 2), nullptr, 16));
+    component->send(MessageKind::event, "load", Message{{"start", 16}, {"values", values}}, "QZ3_MK.data_memory", "");
+    ASSERT_TRUE(stdout_has(R"("origin":"QZ3_MK.data_memory")")) << panel->stdout_text();
+
+    constexpr int cell_pitch = dm_byte1_x - dm_byte0_x;
+    constexpr int line_height = 13;
+    const auto cell = [&](int line, int byte) {
+        return pixels({dm_byte0_x - 7 + byte * cell_pitch, dm_row0_y - 6 + line * line_height, 14, 12});
+    };
+    const auto line_image = [&](int line) {
+        std::vector<std::vector<std::uint32_t>> cells;
+        for (int byte = 0; byte < 8; ++byte) cells.push_back(cell(line, byte));
+        return cells;
+    };
+    ASSERT_TRUE(wait_until([&] { return cell_brightness(dm_byte0_x, dm_row0_y + line_height) >= 200; }, 5s))
+        << "the loaded bytes never showed";
+    const auto expected = line_image(1);
+
+    int line = 2;
+    for (int delay_ms : {10, 20, 40}) {
+        SCOPED_TRACE(testing::Message() << delay_ms << " ms between keys");
+        click(dm_byte0_x, dm_row0_y + line * line_height);
+        park_pointer();
+        x.run("xdotool type --delay " + std::to_string(delay_ms) + " " + digits);
+        const bool all = wait_until([&] { return line_image(line) == expected; }, 5s);
+        const auto shown = line_image(line);
+        int right = 0;
+        for (std::size_t byte = 0; byte < 8; ++byte) right += shown[byte] == expected[byte];
+        std::cout << "typed at " << delay_ms << " ms between keys: " << right << " of 8 bytes right\n";
+        EXPECT_TRUE(all) << right << " of 8 bytes right";
+        ++line;
+    }
     EXPECT_EQ(quit_and_wait(), 0);
 }
 

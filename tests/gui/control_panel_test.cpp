@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "child_process.hpp"
-#include "free_port.hpp"
+#include "loopback.hpp"
 #include "headless_imgui.hpp"
 #include "imgui_internal.h"
 #include "wire_names.hpp"
@@ -24,14 +24,14 @@ using namespace std::chrono_literals;
 const std::vector<std::string> button_labels{"Step",       "Init IM",      "Init REG",      "run test 0",
                                              "run test 100", "run test 1000", "run test 10000"};
 
-// The panel's pair endpoint listening on a free port, a dialling test peer on
+// The panel's pair endpoint listening on a port of its own, a dialling test peer on
 // it, and the window drawn in a headless Dear ImGui context.
 class ControlPanelTest : public testing::Test {
 protected:
     void SetUp() override {
-        app.pair_url = free_loopback_url();
-        peer_url = app.pair_url;
+        app.pair_url = any_loopback_port;
         ASSERT_TRUE(app.hub.pair.connect());
+        peer_url = app.hub.pair.bound_url();
         ASSERT_TRUE(peer.connect());
         ui.frame([this] { panel.draw(app); });
         ui.frame();

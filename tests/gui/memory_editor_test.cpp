@@ -44,8 +44,8 @@ struct Harness {
     std::size_t base = 0;
     // Where the bytes come from, when a test gives its own; mem otherwise.
     MemoryEditor::ReadFn source;
-    // Drawn after the editor's window, when set.
-    std::function<void()> after;
+    // Drawn before and after the editor's window, when set.
+    std::function<void()> draw_before, after;
 
     struct Seen {
         int frame = -1;
@@ -70,6 +70,7 @@ struct Harness {
     Harness& operator=(const Harness&) = delete;
 
     void draw() {
+        if (draw_before) draw_before();
         ImGui::SetNextWindowPos(ImVec2(0, 0), ImGuiCond_Once);
         ImGui::SetNextWindowSize(ImVec2(1000, 400), ImGuiCond_Once);
         editor.draw_window(title, mem.data(), mem.size(), base);
@@ -379,22 +380,89 @@ TEST(MemoryEditorEditing, TwoDigitsPutInCommitACursorMovedThereDoesNot) {
     }
 }
 
-// Each digit lands, however fast it follows the one before: the next byte's
-// field takes the focus two frames after a commit, and what is typed
-// meanwhile is kept for it.
+// Puts the characters of text into the input queue chars_per_frame at a
+// time, a frame after each group, then one more frame.
+void type_in_groups(Harness& h, const std::string& text, std::size_t chars_per_frame) {
+    for (std::size_t at = 0; at < text.size(); at += chars_per_frame) {
+        for (const char c : text.substr(at, chars_per_frame)) ImGui::GetIO().AddInputCharacter(c);
+        h.ui.frame();
+    }
+    h.ui.frame();
+}
+
+// Each digit lands in order, however fast it follows the one before and
+// however many arrive in one frame: a byte takes two digits and the rest go
+// on to the bytes after it. The next byte's field takes the focus two frames
+// after a commit, and what is typed meanwhile is kept for it.
 TEST(MemoryEditorEditing, FastTypingAcrossBytesLosesNoDigit) {
-    for (int frames_per_char : {1, 2, 3}) {
-        SCOPED_TRACE(testing::Message() << frames_per_char << " frames per character");
+    struct Case {
+        std::size_t chars_per_frame;
+        int frames_per_group;
+    };
+    for (const Case c : {Case{1, 1}, Case{1, 2}, Case{1, 3}, Case{2, 1}, Case{3, 1}, Case{4, 1}, Case{8, 1}}) {
+        SCOPED_TRACE(testing::Message() << c.chars_per_frame << " characters every " << c.frames_per_group
+                                        << " frames");
         Harness h;
         h.settle();
         h.select(5);
-        h.ui.type("DEADBEEF", frames_per_char);
-        h.ui.frames(2);
+        const std::string text = "DEADBEEF";
+        for (std::size_t at = 0; at < text.size(); at += c.chars_per_frame) {
+            for (const char ch : text.substr(at, c.chars_per_frame)) ImGui::GetIO().AddInputCharacter(ch);
+            h.ui.frames(c.frames_per_group);
+        }
+        h.ui.frames(3);
         const std::vector<ImU8> expected = {0x00, 0xDE, 0xAD, 0xBE, 0xEF, 0x00};
         EXPECT_EQ(std::vector<ImU8>(h.mem.begin() + 4, h.mem.begin() + 10), expected);
         EXPECT_EQ(h.editor.editing_addr, 9u);
+        EXPECT_EQ(h.editor.preview_addr, 9u);
         EXPECT_TRUE(h.text_field_active());
         EXPECT_STREQ(h.editor.addr_input_buf, "09");
+        EXPECT_STREQ(h.editor.data_input_buf, "00");
+    }
+}
+
+// An odd digit at the end of a burst is the start of the next byte, and
+// Enter writes it as a byte of its own; typing stops at the last byte.
+TEST(MemoryEditorEditing, DigitsPastAByteGoOnToTheNextBytesUpToTheEnd) {
+    struct Case {
+        const char* name;
+        std::size_t from;
+        std::string text;
+        bool enter;
+        std::vector<ImU8> expected;  // bytes from..from+3 (those that exist)
+        std::size_t editing;
+    };
+    const Case cases[] = {
+        {"three digits then one", 5, "ABC", false, {0xAB, 0x00, 0x00, 0x00}, 6},
+        {"three digits and Enter", 5, "ABC\r", true, {0xAB, 0x0C, 0x00, 0x00}, 7},
+        {"past the last byte", 254, "11223344", false, {0x11, 0x22}, none},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (std::size_t per_frame : {std::size_t{1}, c.text.size()}) {
+            SCOPED_TRACE(testing::Message() << per_frame << " characters per frame");
+            Harness h;
+            h.settle();
+            h.select(c.from);
+            std::string digits = c.text;
+            if (c.enter) digits.pop_back();
+            type_in_groups(h, digits, per_frame);
+            if (c.enter) h.ui.press(ImGuiKey_Enter);
+            h.ui.frames(3);
+            const std::size_t end = std::min<std::size_t>(c.from + 4, 256);
+            EXPECT_EQ(std::vector<ImU8>(h.mem.begin() + static_cast<long>(c.from), h.mem.begin() + static_cast<long>(end)),
+                      c.expected);
+            EXPECT_EQ(std::count(h.mem.begin(), h.mem.end(), 0),
+                      256 - std::count_if(c.expected.begin(), c.expected.end(), [](ImU8 b) { return b != 0; }));
+            EXPECT_EQ(h.editor.editing_addr, c.editing);
+            if (c.editing == 6) {
+                // The odd digit waits in the next byte's field.
+                EXPECT_STREQ(h.editor.data_input_buf, "C");
+                h.ui.type("D");
+                h.ui.frames(2);
+                EXPECT_EQ(h.mem[6], 0xCD);
+            }
+        }
     }
 }
 
@@ -444,6 +512,88 @@ TEST(MemoryEditorEditing, KeysRightAfterACommitActOnTheNextByte) {
         EXPECT_EQ(std::count(h.mem.begin(), h.mem.end(), 0), 256 - 1 - (c.byte6 != 0 ? 1 : 0));
         EXPECT_EQ(h.editor.editing_addr, c.editing);
         EXPECT_TRUE(h.text_field_active());
+    }
+}
+
+// A click in any frame of the focus hand-over after a commit, the frame in
+// which the next byte's field takes the focus included, selects the byte
+// clicked.
+TEST(MemoryEditorEditing, AClickInTheFramesAfterACommitSelectsItsByte) {
+    for (int frames_between = 0; frames_between < 4; ++frames_between) {
+        SCOPED_TRACE(testing::Message() << frames_between << " frames from the commit to the press");
+        Harness h;
+        h.settle();
+        h.select(5);
+        ImGuiIO& io = ImGui::GetIO();
+        io.MousePos = h.hex_cell(0x40);
+        io.AddInputCharacter('A');
+        io.AddInputCharacter('B');
+        h.ui.frame();  // the commit
+        ASSERT_EQ(h.mem[5], 0xAB);
+        h.ui.frames(frames_between);
+        io.MouseDown[0] = true;
+        h.ui.frame();
+        io.MouseDown[0] = false;
+        h.ui.frames(3);
+        EXPECT_EQ(h.editor.editing_addr, 0x40u);
+        EXPECT_TRUE(h.text_field_active());
+        EXPECT_STREQ(h.editor.addr_input_buf, "40");
+    }
+}
+
+// A click on a menu drawn before the editor, as the panel's menu bar is, in
+// any frame after a commit or an arrow key moved the selection: the menu
+// opens and stays open, and editing ends, as for any click elsewhere.
+TEST(MemoryEditorEditing, AClickOnAMenuRightAfterTheSelectionMovedOpensIt) {
+    struct Case {
+        const char* name;
+        std::function<void(Harness&)> move;
+    };
+    const Case cases[] = {
+        {"a commit", [](Harness&) {
+             ImGui::GetIO().AddInputCharacter('A');
+             ImGui::GetIO().AddInputCharacter('B');
+         }},
+        {"an arrow key", [](Harness&) { ImGui::GetIO().KeysDown[ImGuiKey_RightArrow] = true; }},
+    };
+    for (const Case& c : cases) {
+        for (int frames_between = 0; frames_between < 4; ++frames_between) {
+            SCOPED_TRACE(testing::Message() << c.name << ", " << frames_between << " frames to the press");
+            Harness h;
+            ImVec2 file;
+            bool menu_open = false;
+            h.draw_before = [&] {
+                menu_open = false;
+                ImGui::SetNextWindowPos(ImVec2(0, 450));
+                ImGui::Begin("Menus", nullptr, ImGuiWindowFlags_MenuBar);
+                if (ImGui::BeginMenuBar()) {
+                    if (ImGui::BeginMenu("File")) {
+                        menu_open = true;
+                        ImGui::MenuItem("Quit");
+                        ImGui::EndMenu();
+                    }
+                    file = ImVec2((ImGui::GetItemRectMin().x + ImGui::GetItemRectMax().x) / 2,
+                                  (ImGui::GetItemRectMin().y + ImGui::GetItemRectMax().y) / 2);
+                    ImGui::EndMenuBar();
+                }
+                ImGui::End();
+            };
+            h.settle();
+            h.select(5);
+            ImGuiIO& io = ImGui::GetIO();
+            io.MousePos = file;
+            c.move(h);
+            h.ui.frame();
+            io.KeysDown[ImGuiKey_RightArrow] = false;
+            ASSERT_EQ(h.editor.editing_addr, 6u);
+            h.ui.frames(frames_between);
+            io.MouseDown[0] = true;
+            h.ui.frame();
+            io.MouseDown[0] = false;
+            h.ui.frames(4);
+            EXPECT_TRUE(menu_open);
+            EXPECT_EQ(h.editor.editing_addr, none);
+        }
     }
 }
 
@@ -615,6 +765,64 @@ TEST_F(EditorTest, HooksReplaceReadingAndWriting) {
     char buf[32];
     editor.format_preview(0x10, mem.data(), mem.size(), ImGuiDataType_U16, PreviewFormat::hex, buf, sizeof(buf));
     EXPECT_STREQ(buf, "0xb1b0");
+}
+
+// --- paste ------------------------------------------------------------------
+
+// Ctrl+V on a selected byte writes the clipboard's hex text from there on,
+// white space anywhere, and selects the byte after the last one written;
+// anything else writes nothing and says why on standard error.
+TEST(MemoryEditorPaste, WritesHexTextFromTheSelectedByte) {
+    struct Case {
+        const char* clipboard;
+        std::size_t from;
+        std::vector<ImU8> expected;  // bytes from..from+4 (those that exist)
+        std::size_t selected;
+        const char* report;  // standard error
+    };
+    const Case cases[] = {
+        {"DEADBEEF", 5, {0xDE, 0xAD, 0xBE, 0xEF, 0x00}, 9, ""},
+        {"de ad be ef", 5, {0xDE, 0xAD, 0xBE, 0xEF, 0x00}, 9, ""},
+        {"  DE\tAD\r\nBE\nEF\n", 5, {0xDE, 0xAD, 0xBE, 0xEF, 0x00}, 9, ""},
+        {"0102030405", 253, {0x01, 0x02, 0x03}, none, ""},
+        {"DEADBEE", 5, {0x11, 0x00, 0x00, 0x00, 0x00}, 5,
+         "Memory: paste not applied: the clipboard text holds 7 hex digits, not whole bytes\n"},
+        {"0xDEAD", 5, {0x11, 0x00, 0x00, 0x00, 0x00}, 5,
+         "Memory: paste not applied: character 2 of the clipboard text is not a hex digit or white space\n"},
+        {"DE,AD", 5, {0x11, 0x00, 0x00, 0x00, 0x00}, 5,
+         "Memory: paste not applied: character 3 of the clipboard text is not a hex digit or white space\n"},
+        {" \n", 5, {0x11, 0x00, 0x00, 0x00, 0x00}, 5,
+         "Memory: paste not applied: the clipboard text holds 0 hex digits, not whole bytes\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.clipboard);
+        Harness h;
+        h.mem[c.from] = 0x11;
+        std::vector<std::pair<std::size_t, ImU8>> writes;
+        h.editor.write_fn = [&](ImU8* bytes, std::size_t offset, ImU8 value) {
+            writes.emplace_back(offset, value);
+            bytes[offset] = value;
+        };
+        h.settle();
+        h.select(c.from);
+        paste_text = c.clipboard;
+        testing::internal::CaptureStderr();
+        ImGui::GetIO().KeyCtrl = true;
+        h.ui.press(ImGuiKey_V);
+        ImGui::GetIO().KeyCtrl = false;
+        h.ui.frames(2);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.report);
+        const std::size_t end = std::min<std::size_t>(c.from + 5, 256);
+        EXPECT_EQ(std::vector<ImU8>(h.mem.begin() + static_cast<long>(c.from), h.mem.begin() + static_cast<long>(end)),
+                  c.expected);
+        // Every byte went through the write hook, once.
+        EXPECT_EQ(writes.size(), *c.report != '\0' ? 0u : (c.selected == none ? 256 : c.selected) - c.from);
+        EXPECT_EQ(h.editor.editing_addr, c.selected);
+        if (c.selected != none) {
+            EXPECT_EQ(h.editor.preview_addr, c.selected);
+            EXPECT_TRUE(h.text_field_active());
+        }
+    }
 }
 
 // --- display ----------------------------------------------------------------

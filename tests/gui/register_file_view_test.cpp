@@ -12,7 +12,7 @@
 
 #include "application.hpp"
 #include "child_process.hpp"
-#include "free_port.hpp"
+#include "loopback.hpp"
 #include "headless_imgui.hpp"
 #include "imgui_internal.h"
 
@@ -235,10 +235,10 @@ INSTANTIATE_TEST_SUITE_P(
 class RegisterWindowOnTheBus : public RegisterWindow {
 protected:
     RegisterWindowOnTheBus() {
-        app.bus_url = free_loopback_url();
-        app.pair_url = free_loopback_url();
+        app.bus_url = any_loopback_port;
+        app.pair_url = any_loopback_port;
         app.hub.start();
-        peer_url = app.bus_url;
+        peer_url = app.hub.bus.bound_url();
         peer.connect();
         // A bus message goes only to the pipes already attached: wait until
         // the panel has heard the peer, so that the peer hears the panel.

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "child_process.hpp"
-#include "free_port.hpp"
+#include "loopback.hpp"
 #include "headless_imgui.hpp"
 #include "peer_socket.hpp"
 
@@ -57,8 +57,10 @@ protected:
         return encode(make_envelope(MessageKind::event, sub, data, origin, ""));
     }
 
-    std::string bus_url = free_loopback_url();
-    Panel panel{bus_url, free_loopback_url()};
+    // The peer dials before the first frame makes the panel listen.
+    ReservedPort bus_port;
+    std::string bus_url = bus_port.url();
+    Panel panel{bus_url, any_loopback_port};
     HeadlessImGui ui;
     bool done = false;
     PeerSocket peer{PeerSocket::Protocol::bus, bus_url};

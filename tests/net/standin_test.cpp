@@ -12,7 +12,7 @@
 
 #include "child_process.hpp"
 #include "demo.hpp"
-#include "free_port.hpp"
+#include "loopback.hpp"
 #include "endpoint.hpp"
 #include "hostile_inputs.hpp"
 #include "message.hpp"
@@ -123,8 +123,10 @@ protected:
         EXPECT_EQ(reply.value("origin", ""), "QZ3_MK.simulation_control");
     }
 
-    std::string bus_url = free_loopback_url();
-    std::string pair_url = free_loopback_url();
+    // The stand-in may dial before anyone listens, and listeners restart.
+    ReservedPort bus_port, pair_port;
+    std::string bus_url = bus_port.url();
+    std::string pair_url = pair_port.url();
     std::optional<Endpoint> bus;
     std::optional<Endpoint> pair;
     TempDir dir;

@@ -15,7 +15,7 @@
 
 #include "endpoint.hpp"
 #include "frame.hpp"
-#include "free_port.hpp"
+#include "loopback.hpp"
 #include "peer_socket.hpp"
 
 namespace {
@@ -63,13 +63,13 @@ TEST_F(WakeSignalTest, ManyNoticesFromManyThreadsPostOneEventPerRearm) {
 }
 
 TEST_F(WakeSignalTest, AMessageFromThePeerEndsTheLoopsWaitForEvents) {
-    const std::string url = free_loopback_url();
+    const std::string url = any_loopback_port;
     Endpoint bus(&url, EndpointKind::bus_listen);
     auto wake = std::make_shared<WakeSignal>();
     bus.set_arrival_notice([wake] { wake->notify(); });
     ASSERT_TRUE(bus.connect());
     bus.start_pump();
-    PeerSocket peer(PeerSocket::Protocol::bus, url);
+    PeerSocket peer(PeerSocket::Protocol::bus, bus.bound_url());
     ASSERT_TRUE(peer.dial());
     ASSERT_TRUE(peer.wait_for_peer(5s));
 

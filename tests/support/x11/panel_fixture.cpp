@@ -119,7 +119,9 @@ void PanelFixture::start_panel(const std::string& run_name, Layout layout, Build
     }
     std::map<std::string, std::string> env = panel_env;
     env["DISPLAY"] = x.display();
-    std::vector<std::string> argv{VEDRIK_BINARY};
+    // VEDRIK_E2E_PANEL: another build of the panel to drive, to compare.
+    const char* other = std::getenv("VEDRIK_E2E_PANEL");
+    std::vector<std::string> argv{other != nullptr && *other != '\0' ? other : VEDRIK_BINARY};
     if (build == Build::windows) {
         argv = wine_command(windows_programs + "/vedrik.exe");
         env.insert(wine->env.begin(), wine->env.end());
@@ -234,28 +236,37 @@ bool PanelFixture::settle(std::chrono::milliseconds limit) {
     return false;
 }
 
-void PanelFixture::wait_woken(std::chrono::nanoseconds before) {
-    wait_until([&] { return !panel->running() || panel_cpu() != before; }, 2s);
+void PanelFixture::wait_woken(std::chrono::nanoseconds before, const std::string& step) {
+    if (!wait_until([&] { return !panel->running() || panel_cpu() != before; }, 5s)) {
+        ADD_FAILURE() << "the panel never woke for " << step;
+    }
 }
 
 void PanelFixture::click(int dx, int dy, std::chrono::milliseconds settle_limit) {
     const auto before = panel_cpu();
     x.click(origin.x + dx, origin.y + dy);
-    wait_woken(before);
+    wait_woken(before, "the click at " + std::to_string(dx) + "," + std::to_string(dy));
     settle(settle_limit);
+}
+
+bool PanelFixture::click_until(int dx, int dy, const std::function<bool()>& shown, const std::string& what) {
+    x.click(origin.x + dx, origin.y + dy);
+    if (wait_until(shown, 10s)) return true;
+    ADD_FAILURE() << "after the click at " << dx << "," << dy << " the window never showed " << what;
+    return false;
 }
 
 void PanelFixture::park_pointer() {
     const auto before = panel_cpu();
     x.move(origin.x + panel_layout::idle_x, origin.y + panel_layout::idle_y);
-    wait_woken(before);
+    wait_woken(before, "the pointer moving away");
     settle();
 }
 
 void PanelFixture::type(const std::string& text) {
     const auto before = panel_cpu();
     x.type(text);
-    wait_woken(before);
+    wait_woken(before, "typing \"" + text + "\"");
     settle();
 }
 
@@ -263,7 +274,7 @@ void PanelFixture::press(const std::string& key, PanelRegion watched, std::chron
     const auto before = panel_cpu();
     const auto image = pixels(watched);
     x.key(key, [&] { return pixels(watched) != image; }, 1s);
-    wait_woken(before);
+    wait_woken(before, key);
     settle(settle_limit);
 }
 
@@ -350,10 +361,15 @@ void PanelFixture::init_im_and_four_steps() {
 }
 
 int PanelFixture::quit_and_wait() {
-    // "File" sits at the left of the main menu bar; "Quit" is the first item of its menu.
-    click(18, 9);
-    click(28, 30);
+    // "File" sits at the left of the main menu bar; "Quit" is the first item
+    // of its menu. Left of the "Main" window the menu covers nothing but the
+    // background.
+    const PanelRegion quit_item{1, 24, 7, 10};
+    const auto closed = pixels(quit_item);
+    if (!click_until(18, 9, [&] { return pixels(quit_item) != closed; }, "the File menu")) return -1;
+    x.click(origin.x + 28, origin.y + 30);
     auto code = panel->wait_for(10s);
+    if (!code) ADD_FAILURE() << "the panel did not end within 10 s of File > Quit";
     return code ? *code : -1;
 }
 

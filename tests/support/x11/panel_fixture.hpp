@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -48,11 +49,14 @@ inline constexpr int idle_x = 1200, idle_y = 600;
 }  // namespace panel_layout
 
 // Waits in this fixture are on what the panel shows or does, each with a
-// bound. The panel runs frames only while something can change its window
-// and sleeps otherwise, so "it has handled everything sent to it" is seen
-// from outside as its threads, and the X server's, all asleep with their
-// processor time standing still (settle). Every input is followed by that
-// wait.
+// bound; one that runs out fails the test at that step, with what it saw.
+// Input goes in as a person's does: the pointer moves (XTest motion, so
+// hover shows), then the button goes down and up. After each input the
+// panel must wake for it; then, where the test needs its outcome, the wait
+// is for that outcome on the screen or the console (click_until,
+// stdout_has, pixels_become). The panel runs frames only while something
+// can change its window and sleeps otherwise; settle waits until it sleeps
+// again, for the tests that need it idle.
 class PanelFixture : public ::testing::Test {
 protected:
     enum class Layout {
@@ -114,6 +118,9 @@ protected:
     // Input, each followed by a wait until the panel has woken for it and
     // settled (at most settle_limit).
     void click(int dx, int dy, std::chrono::milliseconds settle_limit = std::chrono::seconds(10));
+    // Clicks and waits until shown gives true (at most 10 s); a failure of
+    // the test naming what never showed, and false, otherwise.
+    bool click_until(int dx, int dy, const std::function<bool()>& shown, const std::string& what);
     // Moves the pointer where it hovers nothing.
     void park_pointer();
     void type(const std::string& text);
@@ -180,9 +187,9 @@ private:
     long long paced_base_ = 0;  // lines printed when the component attached
     long long paced_sent_ = 0;
 
-    // Waits (at most 2 s) until the panel's processor time moves on from
-    // before: it has woken for what was just sent.
-    void wait_woken(std::chrono::nanoseconds before);
+    // Waits (at most 5 s) until the panel's processor time moves on from
+    // before: it has woken for step, what was just sent. A failure otherwise.
+    void wait_woken(std::chrono::nanoseconds before, const std::string& step);
 };
 
 // One line of the panel's console for a received event.

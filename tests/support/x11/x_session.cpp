@@ -6,6 +6,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 
 namespace {
 
@@ -73,12 +74,33 @@ WindowGeometry XSession::geometry(unsigned long window) {
     return g;
 }
 
-void XSession::move(int x, int y) { run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y)); }
+Display* XSession::xlib() {
+    if (xlib_ == nullptr) xlib_ = XOpenDisplay(display_.c_str());
+    return xlib_;
+}
 
-// Not mousemove --sync: it waits for a motion event, and there is none when
-// the pointer is already there.
+// Through XTest, as a pointing device moves it: xdotool's mousemove warps the
+// pointer, which SDL's X11 back end does not take as motion (it follows
+// XInput2's raw motion), so that Dear ImGui would still see the old position.
+// XSync: the server has the request before this returns.
+void XSession::move(int x, int y) {
+    Display* dpy = xlib();
+    if (dpy == nullptr) return;
+    XTestFakeMotionEvent(dpy, -1, x, y, CurrentTime);
+    XSync(dpy, False);
+}
+
+void XSession::press_button(bool down) {
+    Display* dpy = xlib();
+    if (dpy == nullptr) return;
+    XTestFakeButtonEvent(dpy, 1, down ? True : False, CurrentTime);
+    XSync(dpy, False);
+}
+
 void XSession::click(int x, int y) {
-    run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+    move(x, y);
+    press_button(true);
+    press_button(false);
 }
 
 void XSession::type(const std::string& text) { run("xdotool type --delay 60 '" + text + "'"); }
@@ -92,8 +114,7 @@ bool XSession::key(const std::string& name, const std::function<bool()>& held_lo
 }
 
 std::vector<std::uint32_t> XSession::pixels(int x, int y, int width, int height) {
-    if (xlib_ == nullptr) xlib_ = XOpenDisplay(display_.c_str());
-    if (xlib_ == nullptr) return {};
+    if (xlib() == nullptr) return {};
     XImage* image = XGetImage(xlib_, DefaultRootWindow(xlib_), x, y, static_cast<unsigned>(width),
                               static_cast<unsigned>(height), AllPlanes, ZPixmap);
     if (image == nullptr) return {};

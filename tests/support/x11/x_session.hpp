@@ -3,8 +3,10 @@
 // the few things those tests do to it: find the window, click, type, read
 // pixels, and close it the way a window manager does. Every wait is bounded.
 //
-// Input goes out through xdotool and returns once it is sent: waiting until
-// the panel has handled it is the caller's (see PanelFixture).
+// The pointer moves and clicks through XTest, as a mouse does; keys go out
+// through xdotool (which types through XTest too). Input returns once the
+// server has it: waiting until the panel has handled it is the caller's (see
+// PanelFixture).
 
 #include <chrono>
 #include <cstdint>
@@ -41,9 +43,11 @@ public:
 
     // Moves the pointer to a screen position.
     void move(int x, int y);
-    // Moves the pointer to a screen position and clicks button 1 there. Dear
-    // ImGui's SDL back end keeps a press that comes with its release in one
-    // frame for that frame, and takes the release in the next.
+    // Presses or releases button 1 where the pointer is.
+    void press_button(bool down);
+    // Moves the pointer to a screen position and clicks button 1 there. A
+    // press and its release that reach the panel within one frame are taken
+    // in two frames.
     void click(int x, int y);
     void type(const std::string& text);
     // Holds a key (xdotool's name, "ctrl+a") down until held_long_enough
@@ -69,5 +73,6 @@ private:
     TempDir files_;  // the server's output
     std::string display_;
     std::unique_ptr<ChildProcess> server_;
-    struct _XDisplay* xlib_ = nullptr;  // for pixels, opened on first use
+    struct _XDisplay* xlib_ = nullptr;  // for pixels and XTest, opened on first use
+    struct _XDisplay* xlib();
 };
