@@ -733,10 +733,10 @@ bool report_idle(Bench& b) {
     bool met = true;
     for (Vsync vsync : {Vsync::refused, Vsync::granted}) {
         std::printf("  %s\n", display_name(vsync));
-        std::printf("  %-44s %10s %12s\n", "", "% of core", "wake-ups/s");
+        std::printf("  %-50s %10s %12s\n", "", "% of core", "wake-ups/s");
         std::fflush(stdout);
         auto row = [&](const std::string& name, const IdleFigures& f) {
-            std::printf("  %-44s %9.2f%% %12.1f\n", name.c_str(), f.process, f.wakeups);
+            std::printf("  %-50s %9.2f%% %12.1f\n", name.c_str(), f.process, f.wakeups);
             std::fflush(stdout);
         };
         row("empty_panel (baseline)", measure_idle(b.baseline, IdleCase::alone, vsync, b.x, b.probe, b.o));
@@ -765,14 +765,14 @@ bool report_latency(Bench& b) {
     bool met = true;
     for (Vsync vsync : {Vsync::refused, Vsync::granted}) {
         std::printf("  %s\n", display_name(vsync));
-        std::printf("  %-44s %10s %10s %6s\n", "", "console", "pixels", "lost");
+        std::printf("  %-50s %10s %10s %6s\n", "", "console", "pixels", "lost");
         std::vector<Subject> subjects;
         if (b.before) subjects.push_back(*b.before);
         subjects.push_back(b.panel);
         for (const Subject& s : subjects) {
             std::fflush(stdout);
             LatencyFigures f = measure_latency(s, vsync, b.x, b.probe, b.o);
-            std::printf("  %-44s %10.1f %10.1f %6d\n", s.name.c_str(), f.console_ms, f.pixels_ms, f.lost);
+            std::printf("  %-50s %10.1f %10.1f %6d\n", s.name.c_str(), f.console_ms, f.pixels_ms, f.lost);
             if (&s == &subjects.back()) {
                 met = met && f.lost == 0 && f.console_ms >= 0 && f.console_ms <= console_goal_ms &&
                       f.pixels_ms <= pixels_goal_ms;
