@@ -1,14 +1,56 @@
 #include "frame.hpp"
 
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 
 #include "imgui.h"
+#include "imgui_internal.h"
 #include "wire_names.hpp"
+
+namespace {
+
+constexpr const char* settings_type = "Vedrik";
+constexpr const char* settings_entry = "Settings";
+
+void* settings_read_open(ImGuiContext*, ImGuiSettingsHandler* handler, const char* name) {
+    return std::strcmp(name, settings_entry) == 0 ? handler->UserData : nullptr;
+}
+
+void settings_read_line(ImGuiContext*, ImGuiSettingsHandler*, void* entry, const char* line) {
+    auto* window = static_cast<SettingsWindow*>(entry);
+    int on = 0;
+    if (std::sscanf(line, "HighlightChanges=%d", &on) == 1) window->highlight_changes = on != 0;
+}
+
+void settings_write_all(ImGuiContext*, ImGuiSettingsHandler* handler, ImGuiTextBuffer* out) {
+    const auto* window = static_cast<const SettingsWindow*>(handler->UserData);
+    out->appendf("[%s][%s]\nHighlightChanges=%d\n\n", settings_type, settings_entry,
+                 window->highlight_changes ? 1 : 0);
+}
+
+}  // namespace
 
 void SettingsWindow::draw() {
     ImGui::Begin("Settings", nullptr, 0);
+    if (ImGui::Checkbox("Highlight changes", &highlight_changes)) ImGui::MarkIniSettingsDirty();
     ImGui::End();
+}
+
+void SettingsWindow::install_settings_handler() {
+    if (ImGuiSettingsHandler* installed = ImGui::FindSettingsHandler(settings_type)) {
+        installed->UserData = this;
+        return;
+    }
+    ImGuiSettingsHandler handler;
+    handler.TypeName = settings_type;
+    handler.TypeHash = ImHashStr(settings_type);
+    handler.ReadOpenFn = settings_read_open;
+    handler.ReadLineFn = settings_read_line;
+    handler.WriteAllFn = settings_write_all;
+    handler.UserData = this;
+    ImGui::GetCurrentContext()->SettingsHandlers.push_back(handler);
 }
 
 bool accept_all(Message&) { return true; }
@@ -50,7 +92,13 @@ void Panel::dispatch(const Message& message) {
     }
 }
 
-void Panel::frame(bool& done) {
+void Panel::frame(bool& done) { frame(done, std::chrono::steady_clock::now()); }
+
+void Panel::frame(bool& done, std::chrono::steady_clock::time_point now) {
+    for (ChangeMarks* changes : {&register_file.changes, &instruction_memory.changes, &data_memory.changes}) {
+        changes->set_enabled(settings.highlight_changes);
+        changes->advance(now);
+    }
     if (first_frame_) {
         app.bus_url = bus_address_;
         app.pair_url = pair_address_;
@@ -69,6 +117,15 @@ void Panel::frame(bool& done) {
     instruction_memory.draw();
     data_memory.draw();
     settings.draw();
+}
+
+std::optional<std::chrono::steady_clock::time_point> Panel::next_fade_step() const {
+    std::optional<std::chrono::steady_clock::time_point> next;
+    for (const ChangeMarks* changes : {&register_file.changes, &instruction_memory.changes, &data_memory.changes}) {
+        const auto step = changes->next_step();
+        if (step && (!next || *step < *next)) next = step;
+    }
+    return next;
 }
 
 Panel& panel() {

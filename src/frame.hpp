@@ -5,6 +5,8 @@
 //
 // Main thread only, between ImGui::NewFrame and ImGui::Render.
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "application.hpp"
@@ -13,13 +15,29 @@
 #include "message.hpp"
 #include "register_file_view.hpp"
 
-// The empty "Settings" window.
+// The "Settings" window: the panel's own settings, kept in Dear ImGui's
+// settings file (imgui.ini) with the window layout, as
+//   [Vedrik][Settings]
+//   HighlightChanges=1
 class SettingsWindow {
 public:
     explicit SettingsWindow(Application& app_) : app(app_) {}
+    SettingsWindow(const SettingsWindow&) = delete;
+    SettingsWindow& operator=(const SettingsWindow&) = delete;
+
+    // The "Highlight changes" switch; a toggle marks the settings for saving.
     void draw();
 
+    // Lets the current Dear ImGui context read and write these settings.
+    // Call it after the context's creation and before its first frame, when
+    // the settings file is read; again on the same context, it only points
+    // the handler at this window.
+    // The window must outlive the context.
+    void install_settings_handler();
+
     Application& app;
+    // Registers and bytes that events change are highlighted.
+    bool highlight_changes = true;
 };
 
 // The frame driver's predicate for Endpoint::take_if: takes every message.
@@ -42,6 +60,13 @@ public:
     // starts the hub; then prints and routes every message taken from the
     // bus, then draws the six windows.
     void frame(bool& done);
+    // The same at a given time: the time a change highlighted in this frame
+    // is stamped with and the highlights' fades are judged at.
+    void frame(bool& done, std::chrono::steady_clock::time_point now);
+
+    // When a highlight's fade next changes the picture by itself, or none
+    // while no fade is under way.
+    std::optional<std::chrono::steady_clock::time_point> next_fade_step() const;
 
     // Prints one received message as one line of compact JSON (invalid UTF-8
     // shown as U+FFFD; frame flushes the lines once it has dispatched them

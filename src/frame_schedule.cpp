@@ -32,7 +32,8 @@ FrameSchedule::FrameSchedule(int refresh_hz)
 
 void FrameSchedule::frame_started(Clock::time_point now) { started_ = now; }
 
-void FrameSchedule::frame_ended(Clock::time_point now, bool had_events, bool picture_changed) {
+void FrameSchedule::frame_ended(Clock::time_point now, bool had_events, bool picture_changed,
+                                std::optional<Clock::time_point> picture_due) {
     if (had_events) settle_left_ = settle_frames;
     else if (settle_left_ > 0) --settle_left_;
 
@@ -45,6 +46,10 @@ void FrameSchedule::frame_ended(Clock::time_point now, bool had_events, bool pic
 
     if (!within) next_.latest.reset();
     else next_.latest = std::max(next_.earliest, now + *within);
+    if (picture_due) {
+        const auto due = std::max(next_.earliest, *picture_due + std::chrono::duration_cast<Clock::duration>(past_edge));
+        next_.latest = next_.latest ? std::min(*next_.latest, due) : due;
+    }
 }
 
 std::optional<FrameSchedule::Clock::duration> FrameSchedule::imgui_needs_frame_within() {

@@ -7,6 +7,8 @@
 //     settle hover, popups and window moves;
 //   - a frame whose picture changed is followed by one more, until the
 //     picture holds still;
+//   - a picture due to change by itself (the next step of a fading
+//     highlight) gets a frame at that time;
 //   - Dear ImGui asks for frames itself: every refresh while a mouse button
 //     or a key is held or an item other than a text field is active, and at
 //     each blink of an edited text field's cursor and when its settings are
@@ -42,8 +44,10 @@ public:
     // After the frame was rendered (and drawn, if it was), with the current
     // Dear ImGui context of that frame. had_events: the frame handled at
     // least one SDL event; picture_changed: its draw data differs from the
-    // previous frame's.
-    void frame_ended(Clock::time_point now, bool had_events, bool picture_changed);
+    // previous frame's; picture_due: when the picture changes by itself
+    // next, if it will.
+    void frame_ended(Clock::time_point now, bool had_events, bool picture_changed,
+                     std::optional<Clock::time_point> picture_due = std::nullopt);
 
     // When the next frame runs: never before earliest; at latest even when no
     // event comes; with no latest, only when an event comes. latest equal to

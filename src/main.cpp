@@ -95,6 +95,8 @@ int main(int, char**) {
     ImGui::CreateContext();
     ImGuiIO& io = ImGui::GetIO();
     ImGui::StyleColorsClassic();
+    // Before the first frame, which reads the settings file.
+    panel().settings.install_settings_handler();
 
     ImGui_ImplSDL2_InitForOpenGL(window, gl_context);
     ImGui_ImplOpenGL2_Init();
@@ -147,7 +149,7 @@ int main(int, char**) {
             ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
             SDL_GL_SwapWindow(window);
         }
-        schedule.frame_ended(FrameSchedule::Clock::now(), had_events, changed);
+        schedule.frame_ended(FrameSchedule::Clock::now(), had_events, changed, panel().next_fade_step());
         // Input that waits for its frame gets it at once.
         if (!done && !input.holding()) wait_for_next_frame(schedule.next());
     }

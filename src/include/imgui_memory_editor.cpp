@@ -361,8 +361,13 @@ void MemoryEditor::draw_highlight(const GridPass& pass, std::size_t addr, int n)
         width = s.hex_cell_width;
         if (mid_cols > 0 && n > 0 && n + 1 < cols && (n + 1) % mid_cols == 0) width += s.group_gap;
     }
-    pass.draw_list->AddRectFilled(pos, ImVec2(pos.x + width, pos.y + s.line_height), highlight_color, 0.0f,
-                                  ImDrawFlags_RoundCornersAll);
+    const ImVec2 end(pos.x + width, pos.y + s.line_height);
+    if (by_function && highlight_color_fn) {
+        // The function's own colour; a range or preview box still shows over it.
+        pass.draw_list->AddRectFilled(pos, end, highlight_color_fn(pass.bytes, addr), 0.0f, ImDrawFlags_RoundCornersAll);
+        if (!in_range && !in_preview) return;
+    }
+    pass.draw_list->AddRectFilled(pos, end, highlight_color, 0.0f, ImDrawFlags_RoundCornersAll);
 }
 
 void MemoryEditor::draw_display_cell(GridPass& pass, std::size_t addr) {

@@ -56,6 +56,7 @@ struct MemoryEditor {
     using ReadFn = std::function<ImU8(const ImU8* bytes, std::size_t offset)>;
     using WriteFn = std::function<void(ImU8* bytes, std::size_t offset, ImU8 value)>;
     using HighlightFn = std::function<bool(const ImU8* bytes, std::size_t offset)>;
+    using HighlightColorFn = std::function<ImU32(const ImU8* bytes, std::size_t offset)>;
 
     // Options, set by the owner between frames (some also by the popup).
     bool open = true;            // the window's close button; reset by every draw_window
@@ -73,6 +74,9 @@ struct MemoryEditor {
     ReadFn read_fn;              // none: the byte is read in place
     WriteFn write_fn;            // none: the byte is stored in place
     HighlightFn highlight_fn;    // none: no byte is highlighted by function
+    // The fill of a byte that highlight_fn highlights, drawn under the range's
+    // and the preview's; none: highlight_color, as theirs.
+    HighlightColorFn highlight_color_fn;
 
     // Editing state.
     bool width_changed = false;  // the popup changed the width; never cleared

@@ -2,7 +2,9 @@
 // The mirror of one of the simulator's memories: 256 cells shown as bytes in
 // a hex memory editor window. "load" and "write" events of the matching
 // component are applied by handle_message; an edit in the editor changes only
-// the mirror (the view sends nothing).
+// the mirror (the view sends nothing). Every byte that an event gave a new
+// value is highlighted in the editor until its fade ends; a byte the user
+// typed is not.
 //
 // Main thread only: the frame driver calls draw once per frame and
 // handle_message for every envelope whose origin is this memory. The editor
@@ -13,6 +15,7 @@
 #include <cstdint>
 #include <string>
 
+#include "change_marks.hpp"
 #include "imgui_memory_editor.hpp"
 #include "message.hpp"
 
@@ -33,12 +36,15 @@ public:
     void draw();
 
     // Applies a "load" or "write" event whole, or refuses it whole with one
-    // line on standard error; other sub-types are ignored.
+    // line on standard error; other sub-types are ignored. Marks each byte
+    // whose value it changed.
     void handle_message(const Message& message);
 
     std::string name;
     std::array<Cell, cell_count> memory{};
     MemoryEditor editor;
+    // One mark per byte as the editor shows them (a word's four bytes apart).
+    ChangeMarks changes{sizeof(memory)};
 };
 
 using InstructionMemoryView = MemoryView<std::uint32_t>;

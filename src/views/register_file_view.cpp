@@ -33,6 +33,15 @@ int digit_value(char c, int base) {
     return value < base ? value : -1;
 }
 
+// A field's background for a change at strength 0 to 1: the frame's own
+// colour blended toward the change colour.
+ImVec4 changed_background(float strength) {
+    const ImVec4 from = ImGui::GetStyleColorVec4(ImGuiCol_FrameBg);
+    const ImVec4 to = ChangeMarks::color;
+    return ImVec4(from.x + (to.x - from.x) * strength, from.y + (to.y - from.y) * strength,
+                  from.z + (to.z - from.z) * strength, from.w + (to.w - from.w) * strength);
+}
+
 bool is_white_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -102,8 +111,12 @@ void RegisterFileView::draw() {
     for (int i = 0; i < register_count; ++i) {
         char label[16];
         std::snprintf(label, sizeof label, "REG %d", i);
-        if (ImGui::InputText(label, texts[i].get(), text_capacity, ImGuiInputTextFlags_EnterReturnsTrue))
-            enter_text(i);
+        const float strength = changes.strength(static_cast<std::size_t>(i));
+        if (strength > 0.0f) ImGui::PushStyleColor(ImGuiCol_FrameBg, changed_background(strength));
+        const bool entered =
+            ImGui::InputText(label, texts[i].get(), text_capacity, ImGuiInputTextFlags_EnterReturnsTrue);
+        if (strength > 0.0f) ImGui::PopStyleColor();
+        if (entered) enter_text(i);
     }
     if (sel_str_t != base) {
         base = sel_str_t;
@@ -122,6 +135,7 @@ void RegisterFileView::enter_text(int index) {
         return;
     }
     registers[index] = *value;
+    changes.forget(static_cast<std::size_t>(index));
     Message data = Message::object();
     data[wire::key_register_number] = index;
     data[wire::key_value] = static_cast<unsigned>(*value);
@@ -137,8 +151,12 @@ void RegisterFileView::handle_message(const Message& message) {
     static constexpr MirrorShape shape{register_count, wire::key_register_number, "register"};
     const MirrorEvent event = read_mirror_event(message, shape);
     if (event.refused()) return report_refused_event(name, event);
-    for (std::size_t k = 0; k < event.values.size(); ++k)
-        registers[event.first + k] = static_cast<std::uint8_t>(event.values[k]);
+    for (std::size_t k = 0; k < event.values.size(); ++k) {
+        const std::size_t index = event.first + k;
+        const auto value = static_cast<std::uint8_t>(event.values[k]);
+        if (value != registers[index]) changes.mark(index);
+        registers[index] = value;
+    }
     if (event.kind == MirrorEvent::Kind::load) refresh_text(-1);
     else if (event.kind == MirrorEvent::Kind::write) refresh_text(static_cast<int>(event.first));
 }

@@ -3,7 +3,8 @@
 // as sixteen editable text fields in one display base (BIN, OCT, DEC, HEX).
 // Enter in a field stores the value and sends a "write" command on the bus;
 // "load" and "write" events of the simulator's register file are applied by
-// handle_message.
+// handle_message, and a register whose value one changed is drawn on a
+// highlighted background until its fade ends; one the user entered is not.
 //
 // Main thread only: the frame driver calls draw once per frame and
 // handle_message for every envelope whose origin is the register file. The
@@ -18,6 +19,7 @@
 #include <string>
 
 #include "application.hpp"
+#include "change_marks.hpp"
 #include "message.hpp"
 
 class RegisterFileView {
@@ -60,6 +62,7 @@ public:
     std::array<std::unique_ptr<char[]>, register_count> texts;
     int base;
     Application* app;
+    ChangeMarks changes{register_count};
 
 private:
     // Enter in field index: store the parsed text and send the write command,

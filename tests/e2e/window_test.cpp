@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "panel_fixture.hpp"
 
@@ -31,7 +34,11 @@ TEST_F(VedrikWindow, WindowManagerCloseEndsWithExitCodeZeroAndWritesSettings) {
     ASSERT_TRUE(x.close_window(window));
     // Bounded: a panel that does not end is a failure, not a stalled run.
     EXPECT_EQ(panel->wait_for(10s), 0) << panel->stderr_text();
-    EXPECT_TRUE(std::filesystem::exists(run_dir + "/imgui.ini"));
+    std::ifstream ini(run_dir + "/imgui.ini");
+    ASSERT_TRUE(ini.good());
+    const std::string saved((std::istreambuf_iterator<char>(ini)), std::istreambuf_iterator<char>());
+    EXPECT_NE(saved.find("[Window][Main]"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("[Vedrik][Settings]\nHighlightChanges=1\n"), std::string::npos) << saved;
 }
 
 TEST_F(VedrikWindow, FileQuitEndsWithExitCodeZero) {

@@ -108,6 +108,21 @@ TEST_F(FrameScheduleTest, AFrameThatRanLateIsFollowedAtOnceNotByACatchUpBurst) {
     EXPECT_EQ(schedule.next().earliest, ended);
 }
 
+TEST_F(FrameScheduleTest, APictureDueToChangeByItselfGetsAFrameThenNotBefore) {
+    schedule.frame_started(t0);
+    ui.frame();
+    schedule.frame_ended(t0, false, false, t0 + 500ms);
+    auto due = due_in(schedule.next(), t0);
+    ASSERT_TRUE(due.has_value());
+    EXPECT_GE(*due, 500ms);
+    EXPECT_LT(*due, 510ms);
+
+    schedule.frame_ended(t0, false, false, t0 - 1s);
+    EXPECT_EQ(schedule.next().latest, schedule.next().earliest) << "overdue: at the next refresh, not sooner";
+    schedule.frame_ended(t0, /*had_events=*/true, false, t0 + 500ms);
+    EXPECT_EQ(schedule.next().latest, schedule.next().earliest) << "the sooner of the two";
+}
+
 // What Dear ImGui itself needs between events.
 TEST_F(FrameScheduleTest, HeldButtonsAndKeysAndActiveItemsNeedEveryRefresh) {
     ImGuiIO& io = ImGui::GetIO();

@@ -964,6 +964,32 @@ TEST(MemoryEditorLayout, AddressesAreSizeWidthAsTheWindowsIModifier) {
     }
 }
 
+TEST_F(EditorTest, HighlightFunctionsOwnColourLiesUnderTheRangeAndThePreview) {
+    constexpr ImU32 own = 0x7A00FF00;
+    editor.highlight_color = 0x7A123456;
+    editor.highlight_fn = [](const ImU8*, std::size_t offset) { return offset == 20 || offset == 21; };
+    editor.highlight_color_fn = [&](const ImU8*, std::size_t offset) { return own + static_cast<ImU32>(offset); };
+    editor.highlight_min = 21;
+    editor.highlight_max = 22;
+    settle();
+    const auto first = filled_rects(own + 20);
+    const auto second = filled_rects(own + 21);
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(first[0].first.x, cell_pos(20).x);
+    EXPECT_EQ(first[0].second.x, second[0].first.x) << "still one band";
+    const auto range = filled_rects(editor.highlight_color);
+    ASSERT_EQ(range.size(), 1u) << "byte 21 is in the range too; byte 20 is not";
+    EXPECT_EQ(range[0].first.x, second[0].first.x);
+    const ImDrawList* list = grid()->DrawList;
+    const auto index_of = [&](ImU32 color) {
+        for (int v = 0; v < list->VtxBuffer.Size; ++v)
+            if (list->VtxBuffer[v].col == color) return v;
+        return -1;
+    };
+    EXPECT_LT(index_of(own + 21), index_of(editor.highlight_color)) << "the range's box is drawn over it";
+}
+
 // --- options line -----------------------------------------------------------
 
 TEST(MemoryEditorGoto, SelectsTheAddressAndCentresItsLine) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "application.hpp"
 #include "child_process.hpp"
@@ -121,6 +122,38 @@ protected:
         view.refresh_text(-1);
     }
 
+    // The colour of the field's background: the last one-coloured rectangle
+    // (drawn over the window's) under a point of its text frame where no
+    // text is, in the last frame drawn.
+    ImU32 field_fill(int i) const {
+        const ImVec2 p = field_point(i);
+        const ImDrawList* list = ImGui::FindWindowByName(view.name.c_str())->DrawList;
+        ImU32 fill = 0;
+        for (int v = 0; v + 3 < list->VtxBuffer.Size; ++v) {
+            const ImDrawVert* q = &list->VtxBuffer[v];
+            if (q[1].col != q[0].col || q[2].col != q[0].col || q[3].col != q[0].col) continue;
+            if (p.x >= q[0].pos.x && p.x <= q[2].pos.x && p.y >= q[0].pos.y && p.y <= q[2].pos.y) fill = q[0].col;
+            v += 3;
+        }
+        EXPECT_NE(fill, 0u) << "no background under field " << i;
+        return fill;
+    }
+
+    // Registers drawn on another background than an unchanged field's.
+    std::vector<int> highlighted() const {
+        const ImU32 plain = ImGui::GetColorU32(ImGuiCol_FrameBg);
+        std::vector<int> found;
+        for (int i = 0; i < 16; ++i)
+            if (field_fill(i) != plain) found.push_back(i);
+        return found;
+    }
+
+    void apply(const char* sub_type, Message data) {
+        testing::internal::CaptureStderr();
+        view.handle_message(make_envelope(MessageKind::event, sub_type, data, "QZ3_MK.register_file", ""));
+        testing::internal::GetCapturedStderr();
+    }
+
     // Never started: a send fails and is reported on standard output, which
     // shows whether a send was made.
     Application app;
@@ -230,6 +263,48 @@ INSTANTIATE_TEST_SUITE_P(
         Typed{"hex_above_255", "HEX", "1ff", 7, "refused REG 3 text \"1ff\" in HEX: the number is above 255\n"},
         Typed{"trailing_letter", "OCT", "12x", 7, "refused REG 3 text \"12x\" in OCT: characters after the number\n"}),
     [](const testing::TestParamInfo<Typed>& case_info) { return std::string(case_info.param.name); });
+
+// A register whose value an event changed stands out until its fade ends.
+TEST_F(RegisterWindow, ChangedRegistersAreDrawnOnAHighlightedBackgroundThatFades) {
+    using Clock = ChangeMarks::Clock;
+    set_registers({0, 0, 0, 0, 0, 0, 0, 7});
+    const Clock::time_point t0 = Clock::now();
+    view.changes.advance(t0);
+    apply("write", {{"register_number", 3}, {"value", 5}});
+    apply("write", {{"register_number", 4}, {"value", 0}});          // the value it held
+    apply("load", {{"start", 6}, {"values", {0, 7, 9}}});             // only 8 changes
+    ui.move_mouse(ImVec2(window_size.x + 50, 5));                     // hovering nothing
+    EXPECT_EQ(highlighted(), (std::vector<int>{3, 8}));
+    EXPECT_EQ(field_fill(3), ImGui::ColorConvertFloat4ToU32(ChangeMarks::color)) << "full strength on arrival";
+    EXPECT_EQ(text(3), "5") << "the value is still drawn";
+
+    view.changes.advance(t0 + ChangeMarks::fade_step);
+    ui.frame();
+    EXPECT_EQ(highlighted(), (std::vector<int>{3, 8}));
+    EXPECT_NE(field_fill(3), ImGui::ColorConvertFloat4ToU32(ChangeMarks::color)) << "fainter after a step";
+
+    view.changes.advance(t0 + ChangeMarks::fade_steps * ChangeMarks::fade_step);
+    ui.frame();
+    EXPECT_TRUE(highlighted().empty()) << "the fade is over";
+}
+
+// A register the user entered is the user's own change, and the
+// simulator's echo writes the value it already holds.
+TEST_F(RegisterWindow, ARegisterTheUserEnteredAndItsEchoShowNoHighlight) {
+    view.changes.advance(ChangeMarks::Clock::now());
+    apply("write", {{"register_number", 3}, {"value", 5}});
+    ui.frame();
+    ASSERT_EQ(highlighted(), std::vector<int>{3});
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    enter(3, "42");  // while its change still shows
+    testing::internal::GetCapturedStderr();
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(view.registers[3], 42);
+    apply("write", {{"register_number", 3}, {"value", 42}});
+    ui.move_mouse(ImVec2(window_size.x + 50, 5));
+    EXPECT_TRUE(highlighted().empty());
+}
 
 // The write command as a simulator component sees it on the bus.
 class RegisterWindowOnTheBus : public RegisterWindow {

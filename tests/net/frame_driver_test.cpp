@@ -5,14 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "child_process.hpp"
+#include "frame_schedule.hpp"
 #include "loopback.hpp"
 #include "headless_imgui.hpp"
+#include "imgui_internal.h"
 #include "peer_socket.hpp"
+#include "redraw_check.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 class FrameDriver : public ::testing::Test {
 protected:
@@ -121,6 +128,60 @@ TEST_F(FrameDriver, OddMessagesArePrintedAndTheNextStillApplies) {
     EXPECT_EQ(panel.data_memory.memory[1], 1) << "bad bytes elsewhere do not stop the routing";
     EXPECT_EQ(panel.data_memory.memory[2], 9);
     EXPECT_EQ(err, "data_memory: \"write\" event not applied: \"address\" 300 is outside 0 to 255\n");
+}
+
+// The frame loop as the window runs it, on a clock of the test's: frames at
+// the schedule's deadlines until it waits for an event.
+TEST_F(FrameDriver, AFadeGivesTheLoopAFewFramesAndThenTheLoopWaits) {
+    FrameSchedule schedule(60);
+    RedrawCheck redraw;
+    Clock::time_point now = Clock::now();
+    ui.set_draw([&] { panel.frame(done, now); });
+
+    // Frames from one event's to the loop's wait, and how long they lasted.
+    const auto run_until_waiting = [&](int value) {
+        for (auto& body : {event("QZ3_MK.data_memory", "write", {{"address", 4}, {"value", value}}),
+                           event("QZ3_MK.register_file", "write", {{"register_number", 2}, {"value", value}})})
+            peer.send_body(body);
+        EXPECT_TRUE(wait_until([&] { return inbox_size() >= 2; }, 5s));
+        const Clock::time_point start = now;
+        int frames = 0;
+        bool had_events = true;  // the arrival's wake-up
+        Clock::time_point previous = now - 16ms;
+        for (; frames < 100; ++frames) {
+            // Dear ImGui's own timers (saving the layout) run on this clock too.
+            ImGui::GetIO().DeltaTime = std::max(0.001f, std::chrono::duration<float>(now - previous).count());
+            previous = now;
+            schedule.frame_started(now);
+            testing::internal::CaptureStdout();
+            testing::internal::CaptureStderr();
+            ui.frame();
+            testing::internal::GetCapturedStderr();
+            testing::internal::GetCapturedStdout();
+            schedule.frame_ended(now, had_events, redraw.needed(*ImGui::GetDrawData()), panel.next_fade_step());
+            had_events = false;
+            if (!schedule.next().latest) break;
+            now = *schedule.next().latest;
+        }
+        return std::pair{frames + 1, now - start};
+    };
+
+    // The first frames' window layout is not what is counted here.
+    GImGui->SettingsDirtyTimer = 0.0f;
+    panel.settings.highlight_changes = false;
+    const auto [plain_frames, plain_span] = run_until_waiting(1);
+    now += 1s;
+    panel.settings.highlight_changes = true;
+    const auto [frames, span] = run_until_waiting(2);
+
+    EXPECT_EQ(panel.data_memory.changes.level(4), 0);
+    EXPECT_EQ(panel.register_file.changes.level(2), 0);
+    EXPECT_GE(span, ChangeMarks::fade_steps * ChangeMarks::fade_step) << "the fade took its time";
+    EXPECT_LT(span, ChangeMarks::fade_steps * ChangeMarks::fade_step + 100ms) << "and then the loop waits";
+    EXPECT_LT(plain_span, 100ms);
+    EXPECT_GT(frames - plain_frames, 0);
+    EXPECT_LE(frames - plain_frames, 8) << "frames spent on the fade";
+    std::printf("frames after the event: %d without the highlight, %d with it\n", plain_frames, frames);
 }
 
 TEST_F(FrameDriver, AnEmptyInboxPrintsNothing) {

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
+#include <vector>
+
 namespace {
 
 Message event(const char* sub_type, Message data) {
@@ -49,6 +53,42 @@ TEST(MemoryView, IgnoresOtherSubTypesAndEmptyLoadsSilently) {
     dm.handle_message(Message(3));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     for (auto b : dm.memory) EXPECT_EQ(b, 0);
+}
+
+// Which bytes the editor shows highlighted after an event: the ones whose
+// value it changed, each byte of a word on its own.
+TEST(MemoryView, MarksEveryByteAnEventChangedAndNoOther) {
+    InstructionMemoryView im(0, "instruction_memory");
+    DataMemoryView dm(0, "data_memory");
+    im.memory[1] = 0x11223344;
+    dm.memory[3] = 7;
+    const auto marked = [](const ChangeMarks& changes) {
+        std::vector<std::size_t> at;
+        for (std::size_t k = 0; k < changes.size(); ++k)
+            if (changes.level(k) > 0) at.push_back(k);
+        return at;
+    };
+    const auto byte_of_word = [](std::size_t word, unsigned significance) {
+        return 4 * word + (std::endian::native == std::endian::little ? significance : 3 - significance);
+    };
+
+    // Word 1 keeps its high and low bytes; word 2 changes in its top byte alone.
+    im.handle_message(event("load", {{"start", 1}, {"values", {0x11AA5544, 0xFF000000u}}}));
+    std::vector<std::size_t> expected{byte_of_word(1, 1), byte_of_word(1, 2), byte_of_word(2, 3)};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(marked(im.changes), expected);
+
+    // A write or load of the value a cell already holds marks nothing.
+    dm.handle_message(event("write", {{"address", 3}, {"value", 7}}));
+    dm.handle_message(event("load", {{"start", 2}, {"values", {0, 7}}}));
+    EXPECT_TRUE(marked(dm.changes).empty());
+    dm.handle_message(event("load", {{"start", 2}, {"values", {0, 8, 1}}}));
+    EXPECT_EQ(marked(dm.changes), (std::vector<std::size_t>{3, 4}));
+    // A refused event marks nothing.
+    testing::internal::CaptureStderr();
+    dm.handle_message(event("load", {{"start", 0}, {"values", {9, nullptr}}}));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(marked(dm.changes), (std::vector<std::size_t>{3, 4}));
 }
 
 struct Refused {
