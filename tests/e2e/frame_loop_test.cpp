@@ -147,6 +147,18 @@ TEST_P(FrameLoop, HexDigitsTypedFastWriteEveryByte) {
     };
     ASSERT_TRUE(wait_until([&] { return cell_brightness(dm_byte0_x, dm_row0_y + line_height) >= 200; }, 5s))
         << "the loaded bytes never showed";
+    // An event's changes are drawn on an amber highlight that fades, and
+    // typed bytes on none: line 1 is the model once its highlight is gone.
+    const auto tinted = [&](int line) {
+        for (const auto& c : line_image(line)) {
+            for (std::uint32_t p : c) {
+                const int r = static_cast<int>((p >> 16) & 0xFF), b = static_cast<int>(p & 0xFF);
+                if (r - b > 30) return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(wait_until([&] { return !tinted(1); }, 10s)) << "the loaded bytes' highlight never faded";
     const auto expected = line_image(1);
 
     int line = 2;
