@@ -23,9 +23,6 @@ using namespace std::chrono_literals;
 using namespace panel_layout;
 using Outcome = HostileInput::Outcome;
 
-// The "Highlight changes" check box of the Settings window.
-constexpr int highlight_switch_x = 27, highlight_switch_y = 316;
-
 const std::string end_marker = envelope_line("QZ3_MK.register_file", "write", R"({"register_number":15,"value":15})");
 
 std::size_t count_of(const std::string& text, const std::string& what) {

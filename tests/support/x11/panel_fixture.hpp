@@ -46,6 +46,8 @@ inline constexpr PanelRegion data_memory{532, 392, 596, 306};
 inline constexpr PanelRegion above_data_memory{0, 0, 1280, 390};
 // A spot over no window, where the pointer hovers nothing.
 inline constexpr int idle_x = 1200, idle_y = 600;
+// The "Highlight changes" check box of the Settings window.
+inline constexpr int highlight_switch_x = 27, highlight_switch_y = 316;
 }  // namespace panel_layout
 
 // Waits in this fixture are on what the panel shows or does, each with a
