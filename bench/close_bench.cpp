@@ -25,8 +25,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "child_process.hpp"
-#include "x_session.hpp"
+#include "support/child_process.hpp"
+#include "support/x11/x_session.hpp"
 
 namespace {
 

@@ -59,12 +59,12 @@
 
 #include <SDL.h>
 
-#include "process_settings.hpp"
-#include "loopback.hpp"
 #include "frame.hpp"
-#include "frame_schedule.hpp"
-#include "wake_signal.hpp"
 #include "imgui.h"
+#include "loop/frame_schedule.hpp"
+#include "loop/wake_signal.hpp"
+#include "process_settings.hpp"
+#include "support/loopback.hpp"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "imgui.h"
-#include "imgui_memory_editor.hpp"
+#include "include/imgui_memory_editor.hpp"
 
 namespace {
 

@@ -43,12 +43,12 @@
 #include <nng/nng.h>
 #include <nng/protocol/pair0/pair.h>
 
-#include "process_settings.hpp"
-#include "loopback.hpp"
 #include "control_panel.hpp"
-#include "endpoint.hpp"
-#include "message.hpp"
-#include "wire_names.hpp"
+#include "messaging/endpoint.hpp"
+#include "messaging/message.hpp"
+#include "messaging/wire_names.hpp"
+#include "process_settings.hpp"
+#include "support/loopback.hpp"
 
 extern char** environ;
 

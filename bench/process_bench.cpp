@@ -81,9 +81,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "child_process.hpp"
-#include "peer_socket.hpp"
-#include "x_session.hpp"
+#include "standin/peer_socket.hpp"
+#include "support/child_process.hpp"
+#include "support/x11/x_session.hpp"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <streambuf>
 
 #include "frame.hpp"
-#include "message.hpp"
+#include "messaging/message.hpp"
 
 namespace {
 

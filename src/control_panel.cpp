@@ -4,8 +4,8 @@
 #include <string>
 
 #include "imgui.h"
-#include "message.hpp"
-#include "wire_names.hpp"
+#include "messaging/message.hpp"
+#include "messaging/wire_names.hpp"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "application.hpp"
+#include "messaging/application.hpp"
 
 namespace control_data {
 

@@ -7,7 +7,7 @@
 
 #include "imgui.h"
 #include "imgui_internal.h"
-#include "wire_names.hpp"
+#include "messaging/wire_names.hpp"
 
 namespace {
 

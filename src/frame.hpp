@@ -9,11 +9,11 @@
 #include <optional>
 #include <string>
 
-#include "application.hpp"
 #include "control_panel.hpp"
-#include "memory_view.hpp"
-#include "message.hpp"
-#include "register_file_view.hpp"
+#include "messaging/application.hpp"
+#include "messaging/message.hpp"
+#include "views/memory_view.hpp"
+#include "views/register_file_view.hpp"
 
 // The "Settings" window: the panel's own settings, kept in Dear ImGui's
 // settings file (imgui.ini) with the window layout, as

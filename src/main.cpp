@@ -13,14 +13,14 @@
 #include <SDL_opengl.h>
 
 #include "frame.hpp"
-#include "frame_input.hpp"
-#include "frame_schedule.hpp"
 #include "imgui.h"
 #include "imgui_impl_opengl2.h"
 #include "imgui_impl_sdl.h"
+#include "loop/frame_input.hpp"
+#include "loop/frame_schedule.hpp"
+#include "loop/redraw_check.hpp"
+#include "loop/wake_signal.hpp"
 #include "process_settings.hpp"
-#include "redraw_check.hpp"
-#include "wake_signal.hpp"
 
 namespace {
 

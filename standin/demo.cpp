@@ -1,4 +1,4 @@
-#include "demo.hpp"
+#include "standin/demo.hpp"
 
 #include <thread>
 

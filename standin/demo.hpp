@@ -26,7 +26,7 @@
 #include <functional>
 #include <vector>
 
-#include "processor.hpp"
+#include "standin/processor.hpp"
 
 namespace demo {
 

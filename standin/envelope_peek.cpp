@@ -1,10 +1,10 @@
-#include "envelope_peek.hpp"
+#include "standin/envelope_peek.hpp"
 
 #include <cstring>
 #include <string_view>
 
-#include "message.hpp"
-#include "wire_names.hpp"
+#include "messaging/message.hpp"
+#include "messaging/wire_names.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "hostile_inputs.hpp"
+#include "standin/hostile_inputs.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <optional>
 #include <string_view>
 
-#include "message.hpp"
-#include "wire_names.hpp"
+#include "messaging/message.hpp"
+#include "messaging/wire_names.hpp"
 
 namespace {
 

@@ -74,16 +74,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "demo.hpp"
-#include "endpoint.hpp"
-#include "envelope_peek.hpp"
-#include "hostile_inputs.hpp"
-#include "message.hpp"
-#include "peer_socket.hpp"
+#include "messaging/endpoint.hpp"
+#include "messaging/message.hpp"
+#include "messaging/wire_names.hpp"
 #include "process_settings.hpp"
-#include "processor.hpp"
-#include "send_backlog.hpp"
-#include "wire_names.hpp"
+#include "standin/demo.hpp"
+#include "standin/envelope_peek.hpp"
+#include "standin/hostile_inputs.hpp"
+#include "standin/peer_socket.hpp"
+#include "standin/processor.hpp"
+#include "standin/send_backlog.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "peer_socket.hpp"
+#include "standin/peer_socket.hpp"
 
 #include <cstring>
 #include <iostream>
@@ -7,7 +7,7 @@
 #include <nng/protocol/bus0/bus.h>
 #include <nng/protocol/pair0/pair.h>
 
-#include "endpoint.hpp"
+#include "messaging/endpoint.hpp"
 
 namespace {
 

@@ -22,7 +22,7 @@
 
 #include <nng/nng.h>
 
-#include "message.hpp"
+#include "messaging/message.hpp"
 
 class PeerSocket {
 public:

@@ -1,4 +1,4 @@
-#include "processor.hpp"
+#include "standin/processor.hpp"
 
 namespace {
 

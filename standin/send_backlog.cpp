@@ -1,4 +1,4 @@
-#include "send_backlog.hpp"
+#include "standin/send_backlog.hpp"
 
 #ifdef _WIN32
 

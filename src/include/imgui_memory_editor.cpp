@@ -1,4 +1,4 @@
-#include "imgui_memory_editor.hpp"
+#include "include/imgui_memory_editor.hpp"
 
 #include "imgui_internal.h"
 

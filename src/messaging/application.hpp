@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "message_hub.hpp"
+#include "messaging/message_hub.hpp"
 
 class Application {
 public:

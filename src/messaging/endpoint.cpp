@@ -1,4 +1,4 @@
-#include "endpoint.hpp"
+#include "messaging/endpoint.hpp"
 
 #include <cstring>
 #include <iostream>

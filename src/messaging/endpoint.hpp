@@ -34,7 +34,7 @@
 
 #include <nng/nng.h>
 
-#include "message.hpp"
+#include "messaging/message.hpp"
 
 enum class EndpointKind : int { bus_listen = 0, bus_dial = 1, pair_listen = 2, pair_dial = 3 };
 

@@ -1,8 +1,8 @@
-#include "message.hpp"
+#include "messaging/message.hpp"
 
 #include <iostream>
 
-#include "wire_names.hpp"
+#include "messaging/wire_names.hpp"
 
 Message make_envelope(MessageKind kind, std::string sub_type, const Message& data,
                       std::string origin, std::string destination) {

@@ -1,4 +1,4 @@
-#include "message_hub.hpp"
+#include "messaging/message_hub.hpp"
 
 MessageHub::MessageHub(const std::string& bus_url, const std::string& pair_url)
     : bus(&bus_url, EndpointKind::bus_listen), pair(&pair_url, EndpointKind::pair_listen) {}

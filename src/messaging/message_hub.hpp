@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "endpoint.hpp"
+#include "messaging/endpoint.hpp"
 
 class MessageHub {
 public:

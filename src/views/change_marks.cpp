@@ -1,4 +1,4 @@
-#include "change_marks.hpp"
+#include "views/change_marks.hpp"
 
 const ImVec4 ChangeMarks::color{1.0f, 0.60f, 0.0f, 0.60f};
 

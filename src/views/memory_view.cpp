@@ -1,9 +1,9 @@
-#include "memory_view.hpp"
+#include "views/memory_view.hpp"
 
 #include <bit>
 
-#include "mirror_event.hpp"
-#include "wire_names.hpp"
+#include "messaging/mirror_event.hpp"
+#include "messaging/wire_names.hpp"
 
 namespace {
 

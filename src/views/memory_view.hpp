@@ -15,9 +15,9 @@
 #include <cstdint>
 #include <string>
 
-#include "change_marks.hpp"
-#include "imgui_memory_editor.hpp"
-#include "message.hpp"
+#include "include/imgui_memory_editor.hpp"
+#include "messaging/message.hpp"
+#include "views/change_marks.hpp"
 
 // Cell is std::uint32_t for the instruction memory (word k at editor
 // addresses 4k to 4k+3, in the host's byte order) and std::uint8_t for the

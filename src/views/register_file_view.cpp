@@ -1,11 +1,11 @@
-#include "register_file_view.hpp"
+#include "views/register_file_view.hpp"
 
 #include <cstdio>
 #include <iostream>
 
 #include "imgui.h"
-#include "mirror_event.hpp"
-#include "wire_names.hpp"
+#include "messaging/mirror_event.hpp"
+#include "messaging/wire_names.hpp"
 
 namespace {
 

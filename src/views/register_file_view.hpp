@@ -18,9 +18,9 @@
 #include <optional>
 #include <string>
 
-#include "application.hpp"
-#include "change_marks.hpp"
-#include "message.hpp"
+#include "messaging/application.hpp"
+#include "messaging/message.hpp"
+#include "views/change_marks.hpp"
 
 class RegisterFileView {
 public:

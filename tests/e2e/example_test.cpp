@@ -6,7 +6,7 @@
 #include <csignal>
 #include <memory>
 
-#include "panel_fixture.hpp"
+#include "support/x11/panel_fixture.hpp"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <set>
 #include <thread>
 
-#include "panel_fixture.hpp"
+#include "support/x11/panel_fixture.hpp"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <iostream>
 #include <sstream>
 
-#include "endpoint.hpp"
-#include "panel_fixture.hpp"
-#include "wire_names.hpp"
+#include "messaging/endpoint.hpp"
+#include "messaging/wire_names.hpp"
+#include "support/x11/panel_fixture.hpp"
 
 namespace {
 

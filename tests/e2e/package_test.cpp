@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "child_process.hpp"
-#include "x_session.hpp"
+#include "support/child_process.hpp"
+#include "support/x11/x_session.hpp"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include <memory>
 
-#include "endpoint.hpp"
-#include "panel_fixture.hpp"
-#include "wire_names.hpp"
+#include "messaging/endpoint.hpp"
+#include "messaging/wire_names.hpp"
+#include "support/x11/panel_fixture.hpp"
 
 namespace {
 

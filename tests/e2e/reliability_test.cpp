@@ -12,10 +12,10 @@
 #include <map>
 #include <sstream>
 
-#include "endpoint.hpp"
-#include "hostile_inputs.hpp"
-#include "panel_fixture.hpp"
-#include "wire_names.hpp"
+#include "messaging/endpoint.hpp"
+#include "messaging/wire_names.hpp"
+#include "standin/hostile_inputs.hpp"
+#include "support/x11/panel_fixture.hpp"
 
 namespace {
 

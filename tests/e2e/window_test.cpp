@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string>
 
-#include "panel_fixture.hpp"
+#include "support/x11/panel_fixture.hpp"
 
 namespace {
 

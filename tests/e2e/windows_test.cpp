@@ -15,7 +15,7 @@
 #include <set>
 #include <sstream>
 
-#include "panel_fixture.hpp"
+#include "support/x11/panel_fixture.hpp"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "frame.hpp"
-#include "headless_imgui.hpp"
 #include "imgui_internal.h"
-#include "memory_view.hpp"
+#include "support/headless_imgui.hpp"
+#include "views/memory_view.hpp"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "child_process.hpp"
-#include "loopback.hpp"
-#include "headless_imgui.hpp"
 #include "imgui_internal.h"
-#include "wire_names.hpp"
+#include "messaging/wire_names.hpp"
+#include "support/child_process.hpp"
+#include "support/headless_imgui.hpp"
+#include "support/loopback.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // FrameInput: which SDL events each frame takes, and what Dear ImGui then
 // sees of keys pressed faster than the frames run.
 
-#include "frame_input.hpp"
+#include "loop/frame_input.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "headless_imgui.hpp"
 #include "imgui_internal.h"
+#include "support/headless_imgui.hpp"
 
 namespace {
 

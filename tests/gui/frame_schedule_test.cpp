@@ -3,14 +3,14 @@
 // cursor, and otherwise only when an event comes; never sooner than one
 // refresh after the last frame started.
 
-#include "frame_schedule.hpp"
+#include "loop/frame_schedule.hpp"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "headless_imgui.hpp"
 #include "imgui_internal.h"
+#include "support/headless_imgui.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // small byte array, what the grid shows (as logged text and as draw-list
 // geometry), the options line and the data preview.
 
-#include "imgui_memory_editor.hpp"
+#include "include/imgui_memory_editor.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "headless_imgui.hpp"
 #include "imgui_internal.h"
+#include "support/headless_imgui.hpp"
 
 namespace {
 

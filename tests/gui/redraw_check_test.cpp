@@ -2,13 +2,13 @@
 // kind of difference that changes pixels (a glyph with the same vertex count,
 // a colour, the display size, a callback, lost window contents) is drawn.
 
-#include "redraw_check.hpp"
+#include "loop/redraw_check.hpp"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "headless_imgui.hpp"
+#include "support/headless_imgui.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The register file window driven like a user: clicks on the base buttons,
 // typing into the register fields, and the write command that Enter sends.
 
-#include "register_file_view.hpp"
+#include "views/register_file_view.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "application.hpp"
-#include "child_process.hpp"
-#include "loopback.hpp"
-#include "headless_imgui.hpp"
 #include "imgui_internal.h"
+#include "messaging/application.hpp"
+#include "support/child_process.hpp"
+#include "support/headless_imgui.hpp"
+#include "support/loopback.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Endpoint and MessageHub over real nng sockets on 127.0.0.1, each test on
 // free ports, with dialling PeerSockets (or endpoints) as the peers.
 
-#include "endpoint.hpp"
+#include "messaging/endpoint.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@
 #include <memory>
 #include <thread>
 
-#include "application.hpp"
-#include "child_process.hpp"
-#include "loopback.hpp"
-#include "peer_socket.hpp"
+#include "messaging/application.hpp"
+#include "standin/peer_socket.hpp"
+#include "support/child_process.hpp"
+#include "support/loopback.hpp"
 
 namespace {
 

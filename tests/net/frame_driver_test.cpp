@@ -8,13 +8,13 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "child_process.hpp"
-#include "frame_schedule.hpp"
-#include "loopback.hpp"
-#include "headless_imgui.hpp"
 #include "imgui_internal.h"
-#include "peer_socket.hpp"
-#include "redraw_check.hpp"
+#include "loop/frame_schedule.hpp"
+#include "loop/redraw_check.hpp"
+#include "standin/peer_socket.hpp"
+#include "support/child_process.hpp"
+#include "support/headless_imgui.hpp"
+#include "support/loopback.hpp"
 
 namespace {
 

@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "child_process.hpp"
-#include "demo.hpp"
-#include "loopback.hpp"
-#include "endpoint.hpp"
-#include "hostile_inputs.hpp"
-#include "message.hpp"
-#include "processor.hpp"
+#include "messaging/endpoint.hpp"
+#include "messaging/message.hpp"
+#include "standin/demo.hpp"
+#include "standin/hostile_inputs.hpp"
+#include "standin/processor.hpp"
+#include "support/child_process.hpp"
+#include "support/loopback.hpp"
 
 namespace {
 

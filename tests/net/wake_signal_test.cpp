@@ -3,7 +3,7 @@
 // next wait, none after SDL is gone; and a real arrival on the bus ends an
 // SDL wait.
 
-#include "wake_signal.hpp"
+#include "loop/wake_signal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "endpoint.hpp"
 #include "frame.hpp"
-#include "loopback.hpp"
-#include "peer_socket.hpp"
+#include "messaging/endpoint.hpp"
+#include "standin/peer_socket.hpp"
+#include "support/loopback.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "headless_imgui.hpp"
+#include "support/headless_imgui.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // steps fainter, then gone; the steps' deadlines the frame loop wakes for,
 // and none once every fade has ended.
 
-#include "change_marks.hpp"
+#include "views/change_marks.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Hostile bodies: decode refuses them while it reads, before they exhaust the
 // stack or the memory, with a parse error of its own.
 
-#include "message.hpp"
+#include "messaging/message.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,13 +2,13 @@
 // decoding it. Whenever it answers, its answer must be the one a full decode
 // gives; whenever it cannot tell, it must say so, never guess.
 
-#include "envelope_peek.hpp"
+#include "standin/envelope_peek.hpp"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "message.hpp"
+#include "messaging/message.hpp"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // routing), one body at a time into one panel, as a stream would: each is
 // reported exactly once and changes exactly the cells its entry names.
 
-#include "hostile_inputs.hpp"
+#include "standin/hostile_inputs.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The memory mirrors: load and write events applied whole, or refused whole
 // with one line on standard error.
 
-#include "memory_view.hpp"
+#include "views/memory_view.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The envelope and its exact UBJSON bytes, strict decoding and the console texts.
 
-#include "message.hpp"
+#include "messaging/message.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "wire_names.hpp"
+#include "messaging/wire_names.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Reading received events for a mirror: what counts as which integer, which
 // cells a load or write event changes, and what is refused with which reason.
 
-#include "mirror_event.hpp"
+#include "messaging/mirror_event.hpp"
 
 #include <gtest/gtest.h>
 

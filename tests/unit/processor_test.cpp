@@ -1,7 +1,7 @@
 // The stand-in's machine: its instruction set, what a step reports as
 // changed, and loads and writes that do not fit.
 
-#include "processor.hpp"
+#include "standin/processor.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
 // The register file view without a window: the text forms of a value, the
 // reading of typed texts, and the load and write events it applies or refuses.
 
-#include "register_file_view.hpp"
+#include "views/register_file_view.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
-#include "application.hpp"
+#include "messaging/application.hpp"
 
 namespace {
 

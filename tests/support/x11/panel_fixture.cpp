@@ -1,4 +1,4 @@
-#include "panel_fixture.hpp"
+#include "support/x11/panel_fixture.hpp"
 
 #include <algorithm>
 #include <csignal>

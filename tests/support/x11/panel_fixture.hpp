@@ -15,10 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "child_process.hpp"
-#include "endpoint.hpp"
-#include "peer_socket.hpp"
-#include "x_session.hpp"
+#include "messaging/endpoint.hpp"
+#include "standin/peer_socket.hpp"
+#include "support/child_process.hpp"
+#include "support/x11/x_session.hpp"
 
 // A rectangle of the panel window.
 struct PanelRegion {

@@ -1,4 +1,4 @@
-#include "x_session.hpp"
+#include "support/x11/x_session.hpp"
 
 #include <csignal>
 #include <sstream>

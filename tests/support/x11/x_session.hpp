@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "child_process.hpp"
+#include "support/child_process.hpp"
 
 struct WindowGeometry {
     int x = 0;

@@ -1,4 +1,4 @@
-#include "frame_input.hpp"
+#include "loop/frame_input.hpp"
 
 #include <utility>
 

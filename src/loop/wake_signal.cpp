@@ -1,4 +1,4 @@
-#include "wake_signal.hpp"
+#include "loop/wake_signal.hpp"
 
 #include <SDL.h>
 

@@ -1,4 +1,4 @@
-#include "redraw_check.hpp"
+#include "loop/redraw_check.hpp"
 
 #include <cstring>
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "message.hpp"
+#include "messaging/message.hpp"
 
 // An integer read from an event. bits holds the value modulo 2^64, so the
 // cast to a narrower unsigned type keeps its low bits the way the JSON

@@ -1,9 +1,9 @@
-#include "mirror_event.hpp"
+#include "messaging/mirror_event.hpp"
 
 #include <cmath>
 #include <iostream>
 
-#include "wire_names.hpp"
+#include "messaging/wire_names.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "frame_schedule.hpp"
+#include "loop/frame_schedule.hpp"
 
 #include <algorithm>
 #include <cmath>
