@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include "support/x11/panel_fixture.hpp"
 
@@ -32,21 +31,11 @@ protected:
 };
 
 // The local addresses of the TCP sockets listening on a port, as the kernel
-// lists them ("0100007F" is 127.0.0.1; tcp6 lists its own).
+// lists them ("0100007F" is 127.0.0.1).
 std::multiset<std::string> listening_addresses(int port) {
     std::multiset<std::string> addresses;
-    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        std::istringstream lines(read_file(table));
-        std::string line;
-        std::getline(lines, line);  // the heading
-        while (std::getline(lines, line)) {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state;
-            fields >> slot >> local >> remote >> state;
-            const auto colon = local.rfind(':');
-            if (state != "0A" || colon == std::string::npos) continue;
-            if (std::stoi(local.substr(colon + 1), nullptr, 16) == port) addresses.insert(local.substr(0, colon));
-        }
+    for (const TcpSocket& s : tcp_sockets(port)) {
+        if (s.state == TcpSocket::listen) addresses.insert(s.local_address);
     }
     return addresses;
 }

@@ -5,11 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <thread>
-
-#include <dirent.h>
 
 using namespace std::chrono_literals;
 
@@ -34,35 +31,6 @@ bool near_colour(std::uint32_t a, std::uint32_t b) {
         if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 2) return false;
     }
     return true;
-}
-
-struct Activity {
-    std::chrono::nanoseconds cpu{0};
-    bool running = false;  // a thread was on a processor or waiting for one
-};
-
-// Sums the threads of a process from /proc: their processor time
-// (schedstat) and whether any is runnable (state R in stat).
-Activity activity_of(int pid) {
-    Activity a;
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* dir = opendir(tasks.c_str());
-    if (dir == nullptr) return a;
-    long long total = 0;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        const std::string task = tasks + "/" + entry->d_name;
-        std::ifstream schedstat(task + "/schedstat");
-        long long ns = 0;
-        if (schedstat >> ns) total += ns;
-        // The state follows the name, which is in parentheses and may hold any.
-        const std::string stat = read_file(task + "/stat");
-        const auto close = stat.rfind(')');
-        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'R') a.running = true;
-    }
-    closedir(dir);
-    a.cpu = std::chrono::nanoseconds(total);
-    return a;
 }
 
 }  // namespace
@@ -186,46 +154,21 @@ bool PanelFixture::send_paced(const std::string& sub_type, const Message& data, 
     return true;
 }
 
-namespace {
-
-// ss's lines for the established TCP connections of a local port:
-// "Recv-Q Send-Q Local-Address:Port Peer-Address:Port".
-std::string established_lines(int port) {
-    std::string out;
-    run_command("ss -Htn state established \"( sport = :" + std::to_string(port) + " )\"", &out);
-    return out;
-}
-
-}  // namespace
-
-bool PanelFixture::established(int port) { return !established_lines(port).empty(); }
-
-int PanelFixture::taken_connections(int port) {
-    std::istringstream lines(established_lines(port));
-    int n = 0;
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        long unread = -1;
-        if (fields >> unread && unread == 0) ++n;
-    }
-    return n;
-}
-
 std::chrono::nanoseconds PanelFixture::panel_cpu() const { return activity_of(panel->pid()).cpu; }
 
 bool PanelFixture::settle(std::chrono::milliseconds limit) {
     // The X server too: input it has not yet passed on is still to come.
     const auto both = [&] {
-        const Activity p = activity_of(panel->pid()), s = activity_of(x.server_pid());
-        return Activity{p.cpu + s.cpu, p.running || s.running};
+        const ProcessActivity p = activity_of(panel->pid()), s = activity_of(x.server_pid());
+        return ProcessActivity{p.cpu + s.cpu, p.running || s.running};
     };
     const auto deadline = Clock::now() + limit;
-    Activity last = both();
+    ProcessActivity last = both();
     auto still_since = Clock::now();
     while (Clock::now() < deadline) {
         if (!panel->running()) return true;
         std::this_thread::sleep_for(5ms);
-        const Activity now = both();
+        const ProcessActivity now = both();
         if (now.running || now.cpu != last.cpu) {
             still_since = Clock::now();
         } else if (Clock::now() - still_since >= quiet) {
@@ -325,16 +268,6 @@ long PanelFixture::differing_pixels(const std::vector<std::uint32_t>& a, const s
     long n = static_cast<long>(std::max(a.size(), b.size()) - std::min(a.size(), b.size()));
     for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) n += a[i] != b[i];
     return n;
-}
-
-long PanelFixture::status_kb(const char* field) {
-    std::ifstream status("/proc/" + std::to_string(panel->pid()) + "/status");
-    std::string line;
-    const std::string key = std::string(field) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + key.size());
-    }
-    return -1;
 }
 
 void PanelFixture::init_im_and_four_steps() {

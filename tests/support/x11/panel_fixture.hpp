@@ -18,6 +18,7 @@
 #include "messaging/endpoint.hpp"
 #include "standin/peer_socket.hpp"
 #include "support/child_process.hpp"
+#include "support/proc_stats.hpp"
 #include "support/x11/x_session.hpp"
 
 // A rectangle of the panel window.
@@ -103,12 +104,6 @@ protected:
     // the panel fell behind for 10 s.
     bool send_paced(const std::string& sub_type, const Message& data, const std::string& from);
 
-    // An established TCP connection to the local port exists.
-    static bool established(int port);
-    // Established connections to the local port whose process has read all
-    // that came in: on the panel's ports, the ones it has taken.
-    static int taken_connections(int port);
-
     // Waits until the panel has handled everything sent to it: all its
     // threads and the X server's asleep, their processor time still for a
     // while. False after limit (a panel that is kept busy, by a stream,
@@ -152,7 +147,7 @@ protected:
     int cell_brightness(int dx, int dy);
 
     // A line of /proc/<pid>/status of the panel in kB ("VmRSS", "VmHWM"); -1 when unreadable.
-    long status_kb(const char* field);
+    long status_kb(const char* field) { return static_cast<long>(::status_kb(panel->pid(), field)); }
 
     // With the stand-in attached: clicks "Init IM" and "Step" four times and
     // checks the five events printed and the memory cells they change.

@@ -1,10 +1,10 @@
 #include "support/x11/x_session.hpp"
 
 #include <csignal>
-#include <sstream>
 #include <stdexcept>
 
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
@@ -45,37 +45,65 @@ int XSession::run(const std::string& command, std::string* output, std::chrono::
     return run_command("DISPLAY=" + display_ + " " + command, output, timeout);
 }
 
+namespace {
+
+// A window that vanished between two requests is no reason to end the
+// program (Xlib's default handler exits): its request reads as failed.
+int ignore_x_errors(Display*, XErrorEvent*) { return 0; }
+
+// The window's title: WM_NAME, or _NET_WM_NAME where only that is set.
+bool titled(Display* dpy, Window window, const std::string& title) {
+    for (Atom property : {XA_WM_NAME, XInternAtom(dpy, "_NET_WM_NAME", False)}) {
+        XTextProperty name{};
+        if (XGetTextProperty(dpy, window, &name, property) == 0 || name.value == nullptr) continue;
+        const bool same = std::string(reinterpret_cast<const char*>(name.value), name.nitems) == title;
+        XFree(name.value);
+        if (same) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<unsigned long> XSession::window_now(const std::string& title) {
+    Display* dpy = xlib();
+    if (dpy == nullptr) return std::nullopt;
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    std::optional<unsigned long> found;
+    if (XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count) == 0) return found;
+    for (unsigned int i = 0; i < count && !found; ++i) {
+        if (titled(dpy, children[i], title)) found = children[i];
+    }
+    if (children != nullptr) XFree(children);
+    return found;
+}
+
 std::optional<unsigned long> XSession::find_window(const std::string& title, std::chrono::seconds timeout) {
-    std::string out;
-    int rc = run("xdotool search --sync --limit 1 --name '^" + title + "$'", &out, timeout);
-    if (rc != 0) return std::nullopt;
-    std::istringstream in(out);
-    unsigned long id = 0;
-    if (!(in >> id)) return std::nullopt;
-    return id;
+    std::optional<unsigned long> found;
+    wait_until([&] { return (found = window_now(title)).has_value(); }, timeout);
+    return found;
 }
 
 WindowGeometry XSession::geometry(unsigned long window) {
-    std::string out;
-    run("xdotool getwindowgeometry --shell " + std::to_string(window), &out);
     WindowGeometry g;
-    std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line)) {
-        auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string key = line.substr(0, eq);
-        int value = std::atoi(line.c_str() + eq + 1);
-        if (key == "X") g.x = value;
-        if (key == "Y") g.y = value;
-        if (key == "WIDTH") g.width = value;
-        if (key == "HEIGHT") g.height = value;
-    }
+    Display* dpy = xlib();
+    XWindowAttributes attributes{};
+    if (dpy == nullptr || XGetWindowAttributes(dpy, window, &attributes) == 0) return g;
+    Window child = 0;
+    XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), 0, 0, &g.x, &g.y, &child);
+    g.width = attributes.width;
+    g.height = attributes.height;
+    g.viewable = attributes.map_state == IsViewable;
     return g;
 }
 
 Display* XSession::xlib() {
-    if (xlib_ == nullptr) xlib_ = XOpenDisplay(display_.c_str());
+    if (xlib_ == nullptr) {
+        XSetErrorHandler(ignore_x_errors);
+        xlib_ = XOpenDisplay(display_.c_str());
+    }
     return xlib_;
 }
 

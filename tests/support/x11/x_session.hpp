@@ -1,7 +1,8 @@
 #pragma once
-// A private X server (Xvfb) for tests that drive the real vedrik window, with
-// the few things those tests do to it: find the window, click, type, read
-// pixels, and close it the way a window manager does. Every wait is bounded.
+// A private X server (Xvfb) for the tests and benchmarks that drive the real
+// vedrik window, with the few things they do to it: find the window, click,
+// type, read pixels, and close it the way a window manager does. Every wait
+// is bounded.
 //
 // The pointer moves and clicks through XTest, as a mouse does; keys go out
 // through xdotool (which types through XTest too). Input returns once the
@@ -18,11 +19,14 @@
 
 #include "support/child_process.hpp"
 
+// A top-level window's place on the screen (there is no window manager, so
+// the window is the root's child and its position is the screen's).
 struct WindowGeometry {
     int x = 0;
     int y = 0;
     int width = 0;
     int height = 0;
+    bool viewable = false;  // mapped: its pixels are on the screen
 };
 
 class XSession {
@@ -37,8 +41,12 @@ public:
     // The X server's process.
     int server_pid() const { return server_->pid(); }
 
-    // The id of the top-level window with exactly this title, waiting up to timeout.
+    // The id of the top-level window with exactly this title, if there is
+    // one now; asks the server directly, cheap enough to poll.
+    std::optional<unsigned long> window_now(const std::string& title);
+    // The same, waiting up to timeout.
     std::optional<unsigned long> find_window(const std::string& title, std::chrono::seconds timeout);
+    // All zero when the window is gone.
     WindowGeometry geometry(unsigned long window);
 
     // Moves the pointer to a screen position.
