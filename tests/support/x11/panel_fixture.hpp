@@ -146,9 +146,6 @@ protected:
     // now: bright digits for a nonzero byte, greyed digits for a zero one.
     int cell_brightness(int dx, int dy);
 
-    // A line of /proc/<pid>/status of the panel in kB ("VmRSS", "VmHWM"); -1 when unreadable.
-    long status_kb(const char* field) { return static_cast<long>(::status_kb(panel->pid(), field)); }
-
     // With the stand-in attached: clicks "Init IM" and "Step" four times and
     // checks the five events printed and the memory cells they change.
     void init_im_and_four_steps();
