@@ -266,15 +266,17 @@ StartTimes watch_start(Running& run, const Subject& subject, XSession& x, bool l
     std::optional<unsigned long> window;
     while (t.first_frame_ms < 0 || (listens && t.listening_ms < 0)) {
         if (Clock::now() - run.spawned > start_limit) throw std::runtime_error(subject.name + " did not start");
-        if (listens && t.listening_ms < 0 && listening(bus_port) && listening(pair_port)) {
-            t.listening_ms = ms_since(run.spawned);
-        }
+        // The window first: its requests wait for a busy X server, and a
+        // port that began listening meanwhile is then seen at once.
         if (t.first_frame_ms < 0) {
             if (!window) window = x.window_now(subject.title);
             if (window && painted(x, *window)) {
                 t.first_frame_ms = ms_since(run.spawned);
                 t.cpu_ms = std::chrono::duration<double, std::milli>(activity_of(run.pid()).cpu).count();
             }
+        }
+        if (listens && t.listening_ms < 0 && listening(bus_port) && listening(pair_port)) {
+            t.listening_ms = ms_since(run.spawned);
         }
         if (auto code = run.process->wait_for(0ms)) {
             throw std::runtime_error(subject.name + " exited during start with code " + std::to_string(*code) + ": " +
