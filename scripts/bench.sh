@@ -13,8 +13,14 @@ cmake --build build -j "$(nproc 2>/dev/null || echo 2)" >build.build.log 2>&1 ||
 if [ "$#" -eq 0 ]; then
     set -- $(cd build/bench && ls ./*_bench 2>/dev/null | sed 's|^\./||; s|_bench$||')
 fi
+# Each in a network namespace of its own where it may: the panels that some
+# of them start listen on the fixed ports, which no other panel may hold.
 for name in "$@"; do
     echo "== ${name}_bench"
-    "build/bench/${name}_bench"
+    if unshare -rn true 2>/dev/null; then
+        unshare -rn sh -c 'ip link set lo up && exec "$0"' "build/bench/${name}_bench"
+    else
+        "build/bench/${name}_bench"
+    fi
     echo
 done
