@@ -10,8 +10,7 @@
 // panel builds and frees values of that size a thousand times in a row. By
 // default glibc serves such blocks with mmap and gives them back on free, so
 // every one costs a fresh set of page faults, which on a virtual machine is
-// more than the JSON work itself (measured: building the 10000-zero envelope
-// 1.2 ms instead of 0.15 ms, decoding it 1.5 ms instead of 0.25 ms).
+// several times the JSON work itself (bench/README.md has the figures).
 //
 // Raises glibc's mmap and trim thresholds to mmap_threshold_bytes, so blocks
 // below it come from the heap and at most that much free heap is kept.
@@ -22,8 +21,8 @@ inline constexpr int mmap_threshold_bytes = 4 << 20;
 // Mesa's software rasterizer (llvmpipe, under Xvfb and without a GPU) starts
 // one rasterizer thread per processor and hands every drawn frame to them;
 // the panel's frames are small, and for them the hand-off costs more than it
-// saves (measured: a drawn panel frame costs about the same processor time
-// either way, and the threads' wake-ups come on top). Sets LP_NUM_THREADS=0,
+// saves: a drawn panel frame costs about the same processor time either way,
+// and the threads' wake-ups come on top. Sets LP_NUM_THREADS=0,
 // rasterizing on the main thread, unless the user chose otherwise; other
 // drivers ignore the variable. Before SDL_Init.
 void rasterize_on_main_thread();

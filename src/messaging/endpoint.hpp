@@ -15,10 +15,10 @@
 //
 // One place keeps the receive going: a completion that received starts the
 // next receive itself, as the last thing it does, so that a stream does not
-// pay a wake-up of the pump per message (measured: 12 us of processor time
-// per message on a small virtual machine, a third more than nng's own
-// receive path). The pump starts only the first receive and the one after a
-// failed one (a cancel, an error, the socket closed by connect).
+// pay a wake-up of the pump per message, which costs more processor time
+// than nng's own receive path. The pump starts only the first receive and
+// the one after a failed one (a cancel, an error, the socket closed by
+// connect).
 
 #include <atomic>
 #include <chrono>
@@ -61,8 +61,8 @@ public:
     static constexpr int bus_receive_buffer = 8192;
     // Messages a bus send may leave queued for nng's sending threads. With
     // nng's default, every send waits for one of those threads to take the
-    // message, which holds a publisher to about 20000 messages a second on a
-    // small machine; queued, a send returns at once. A bus still drops what a
+    // message, which holds a publisher to the pace of those threads' wake-ups;
+    // queued, a send returns at once. A bus still drops what a
     // slow peer's own queue cannot take.
     static constexpr int bus_send_buffer = 8192;
     // Longest a send on a pair socket waits for a peer to take it, so that a
@@ -73,8 +73,8 @@ public:
     // inside nng, for good: the thread that tears down the peer's connection
     // waits for the connection's receive to stop, and that wait never ends.
     // It happens when the close finds the connection's reader between two
-    // messages, as a stream keeps it (measured: one close in three to one in
-    // twenty, whether or not anything still receives). The destructor
+    // messages, as a stream keeps it, whether or not anything still
+    // receives (bench/README.md has how often). The destructor
     // therefore first brings the readers to rest (stop_receiving); what is
     // left is guarded by this limit. A close that does not hang takes a few
     // milliseconds; past the limit the socket is left to the process exit.
@@ -82,9 +82,8 @@ public:
     // How long the destructor gives a bus socket's readers to come to rest
     // before it closes the socket (stop_receiving): a reader that is handing
     // over a message when the read-ahead queue shrinks takes it to the queue
-    // and then waits there. Measured with nng alone against a paced stream:
-    // 0 hung closes in 280 with this pause, 4 in 280 without it, and 4 in 80
-    // with no bringing to rest at all.
+    // and then waits there; without the pause some closes still hang
+    // (bench/README.md).
     static constexpr std::chrono::milliseconds reader_settle_time{2};
 
     // url must outlive the endpoint; its owner may point it elsewhere until
