@@ -12,6 +12,7 @@
 #include <SDL.h>
 #include <SDL_opengl.h>
 
+#include "first_layout.hpp"
 #include "frame.hpp"
 #include "frame_input.hpp"
 #include "frame_schedule.hpp"
@@ -97,6 +98,7 @@ int main(int, char**) {
     ImGui::StyleColorsClassic();
     // Before the first frame, which reads the settings file.
     panel().settings.install_settings_handler();
+    load_first_layout_unless_saved();
 
     ImGui_ImplSDL2_InitForOpenGL(window, gl_context);
     ImGui_ImplOpenGL2_Init();
