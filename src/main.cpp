@@ -12,6 +12,7 @@
 #include <SDL.h>
 #include <SDL_opengl.h>
 
+#include "display_check.hpp"
 #include "first_layout.hpp"
 #include "frame.hpp"
 #include "frame_input.hpp"
@@ -59,6 +60,13 @@ int main(int, char**) {
     // Setup.
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER | SDL_INIT_GAMECONTROLLER) != 0) {
         std::printf("Error: %s\n", SDL_GetError());
+        return -1;
+    }
+    // A window nobody can see is a failure to start, before anything listens.
+    if (const auto missing = missing_display()) {
+        std::printf("Error: %s\n", missing->c_str());
+        std::fflush(stdout);
+        SDL_Quit();
         return -1;
     }
 
