@@ -65,7 +65,7 @@ TEST_F(VedrikWindow, FileQuitEndsWithExitCodeZero) {
     EXPECT_EQ(quit_and_wait(), 0) << panel->stderr_text();
 }
 
-// A TCP listener on 127.0.0.1:port, so that a listen there fails.
+// A TCP listener on 127.0.0.1:port, so that another listen there fails.
 class HeldPort {
 public:
     explicit HeldPort(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
@@ -73,7 +73,11 @@ public:
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         addr.sin_port = htons(static_cast<std::uint16_t>(port));
-        held_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd_, 1) == 0;
+        // As nng's listeners do: connections of earlier tests on the port
+        // may still be in TIME_WAIT.
+        const int on = 1;
+        held_ = fd_ >= 0 && setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 &&
+                bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd_, 1) == 0;
     }
     ~HeldPort() {
         if (fd_ >= 0) close(fd_);
@@ -103,6 +107,8 @@ struct NoDisplayCase {
     bool set_display;  // to a display with no server; else DISPLAY is unset
     const char* error_tail;
 };
+
+std::ostream& operator<<(std::ostream& out, const NoDisplayCase& c) { return out << c.name; }
 
 class NoDisplay : public testing::TestWithParam<NoDisplayCase> {};
 
@@ -136,6 +142,6 @@ TEST_P(NoDisplay, SaysWhichDisplayIsMissingListensOnNothingAndFails) {
 INSTANTIATE_TEST_SUITE_P(Displays, NoDisplay,
                          testing::Values(NoDisplayCase{"unset", false, "DISPLAY is not set"},
                                          NoDisplayCase{"no_server", true, ""}),
-                         [](const testing::TestParamInfo<NoDisplayCase>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<NoDisplayCase>& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace

@@ -33,6 +33,8 @@ struct Case {
     std::string note;  // empty: none
 };
 
+std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.name; }
+
 class FirstNote : public testing::TestWithParam<Case> {};
 
 TEST_P(FirstNote, NamesWhatChangesNoViewAndWhatTheViewsTake) {
@@ -67,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"no_sub_type", without(event("QZ3_MK.instruction_memory", "load"), "message_sub_type"),
              R"(hint: an envelope without "message_sub_type" (from "QZ3_MK.instruction_memory") changes no view; )" +
                  sub_types}),
-    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<Case>& case_info) { return std::string(case_info.param.name); });
 
 TEST(RoutingHints, EachOriginAndEachSubTypeIsNotedOnce) {
     RoutingHints hints;
