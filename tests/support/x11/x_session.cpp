@@ -3,6 +3,7 @@
 #include <csignal>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -45,14 +46,22 @@ int XSession::run(const std::string& command, std::string* output, std::chrono::
     return run_command("DISPLAY=" + display_ + " " + command, output, timeout);
 }
 
+// xdotool's search ends with an X error (BadWindow) when a window it lists
+// is destroyed before it reads the window's name, as a program starting up
+// may do with a window of its own: it is searched again until the time is up.
 std::optional<unsigned long> XSession::find_window(const std::string& title, std::chrono::seconds timeout) {
-    std::string out;
-    int rc = run("xdotool search --sync --limit 1 --name '^" + title + "$'", &out, timeout);
-    if (rc != 0) return std::nullopt;
-    std::istringstream in(out);
-    unsigned long id = 0;
-    if (!(in >> id)) return std::nullopt;
-    return id;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::seconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= std::chrono::seconds(0)) return std::nullopt;
+        std::string out;
+        const int rc = run("xdotool search --sync --limit 1 --name '^" + title + "$' 2>/dev/null", &out, left);
+        std::istringstream in(out);
+        unsigned long id = 0;
+        if (rc == 0 && in >> id) return id;
+        if (rc == 124) return std::nullopt;  // timed out
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 WindowGeometry XSession::geometry(unsigned long window) {
