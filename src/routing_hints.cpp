@@ -51,8 +51,9 @@ std::optional<std::string> RoutingHints::note(const Message& message) {
                                   "origins that name no view");
         }
         const std::string name = shown(*origin);
-        return origins_.first(name, "hint: origin " + name + " names no view, so its events change nothing; " + views_text,
-                              "origins that name no view");
+        return origins_.first(
+            name, "hint: origin " + name + " names no view, so its events change nothing; " + views_text,
+            "origins that name no view");
     }
 
     const auto sub_type = message.find(wire::key_message_sub_type);

@@ -142,6 +142,8 @@ TEST_P(NoDisplay, SaysWhichDisplayIsMissingListensOnNothingAndFails) {
 INSTANTIATE_TEST_SUITE_P(Displays, NoDisplay,
                          testing::Values(NoDisplayCase{"unset", false, "DISPLAY is not set"},
                                          NoDisplayCase{"no_server", true, ""}),
-                         [](const testing::TestParamInfo<NoDisplayCase>& case_info) { return std::string(case_info.param.name); });
+                         [](const testing::TestParamInfo<NoDisplayCase>& case_info) {
+                             return std::string(case_info.param.name);
+                         });
 
 }  // namespace

@@ -143,7 +143,8 @@ TEST(Readme, ItsCommandsNameScriptsOptionsLabelsTestsAndVersionsThatExist) {
             }
             if (w == "-L" && i + 1 < words.size()) {
                 std::string labels = words[i + 1];
-                labels.erase(std::remove_if(labels.begin(), labels.end(), [](char c) { return c == '"' || c == '\''; }), labels.end());
+                const auto quote = [](char c) { return c == '"' || c == '\''; };
+                labels.erase(std::remove_if(labels.begin(), labels.end(), quote), labels.end());
                 std::istringstream parts(labels);
                 for (std::string label; std::getline(parts, label, '|');) {
                     EXPECT_TRUE(fs::is_directory(source / "tests" / label)) << text;

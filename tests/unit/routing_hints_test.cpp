@@ -89,7 +89,8 @@ TEST(RoutingHints, APeerSendingNewNamesGetsABoundedNumberOfLines) {
     for (std::size_t i = 0; i < RoutingHints::max_noted; ++i) {
         EXPECT_TRUE(hints.note(event("component " + std::to_string(i), "write"))) << i;
     }
-    EXPECT_EQ(hints.note(event("one more", "write")).value_or(""), "hint: further origins that name no view are not noted");
+    EXPECT_EQ(hints.note(event("one more", "write")).value_or(""),
+              "hint: further origins that name no view are not noted");
     EXPECT_FALSE(hints.note(event("and another", "write")));
     EXPECT_FALSE(hints.note(event("component 0", "write")));
     // Sub-types are counted apart.
