@@ -1,5 +1,7 @@
 # Installing and packaging.
-#   cmake --install build [--prefix DIR]   the panel and the stand-in in DIR/bin
+#   cmake --install build [--prefix DIR]   the panel and the stand-in in DIR/bin;
+#       the README (with its screenshot), the copyright file and the example
+#       simulator's source in DIR/share/doc/vedrik
 #   cmake --build build --target package   build/vedrik_<version>_<arch>.deb
 # The package's dependencies are found by dpkg-shlibdeps from the libraries
 # the two programs link. The panel keeps imgui.ini in its working directory,
@@ -30,6 +32,10 @@ install(TARGETS vedrik RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET qz3-standin)
   install(TARGETS qz3-standin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/panel.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/minimal_simulator.cpp DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control panel for the QZ3_MK processor simulator, with a stand-in simulator")
@@ -44,7 +50,8 @@ include(CPack)
 
 # The package's end-to-end test packs this build tree.
 if(TARGET package_test)
-  target_compile_definitions(package_test PRIVATE VEDRIK_CPACK_CONFIG="${CMAKE_BINARY_DIR}/CPackConfig.cmake")
+  target_compile_definitions(package_test PRIVATE VEDRIK_CPACK_CONFIG="${CMAKE_BINARY_DIR}/CPackConfig.cmake"
+    VEDRIK_BUILD_DIR="${CMAKE_BINARY_DIR}" VEDRIK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   add_dependencies(package_test vedrik)
   if(TARGET qz3-standin)
     add_dependencies(package_test qz3-standin)

@@ -78,6 +78,7 @@ void Panel::dispatch(const Message& message) {
     std::string line = compact_text(message, InvalidUtf8::replace);
     line += '\n';
     std::cout << line;
+    if (const auto hint = hints.note(message)) std::cerr << *hint << std::endl;
 
     if (!message.is_object()) return;
     const auto origin = message.find(wire::key_origin);

@@ -12,6 +12,7 @@
 #include "control_panel.hpp"
 #include "messaging/application.hpp"
 #include "messaging/message.hpp"
+#include "routing_hints.hpp"
 #include "views/memory_view.hpp"
 #include "views/register_file_view.hpp"
 
@@ -72,6 +73,8 @@ public:
     // shown as U+FFFD; frame flushes the lines once it has dispatched them
     // all) and hands it to the view its "origin" names. A message
     // a view cannot apply is reported on standard error; the next goes on.
+    // One that changes no view for its origin or sub-type is noted on
+    // standard error the first time (routing_hints.hpp).
     void dispatch(const Message& message);
 
     Application app;
@@ -80,6 +83,7 @@ public:
     DataMemoryView data_memory;
     SettingsWindow settings;
     ControlPanel control;
+    RoutingHints hints;
 
 private:
     std::string bus_address_;

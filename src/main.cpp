@@ -12,6 +12,8 @@
 #include <SDL.h>
 #include <SDL_opengl.h>
 
+#include "display_check.hpp"
+#include "first_layout.hpp"
 #include "frame.hpp"
 #include "imgui.h"
 #include "imgui_impl_opengl2.h"
@@ -60,6 +62,13 @@ int main(int, char**) {
         std::printf("Error: %s\n", SDL_GetError());
         return -1;
     }
+    // A window nobody can see is a failure to start, before anything listens.
+    if (const auto missing = missing_display()) {
+        std::printf("Error: %s\n", missing->c_str());
+        std::fflush(stdout);
+        SDL_Quit();
+        return -1;
+    }
 
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
@@ -97,6 +106,7 @@ int main(int, char**) {
     ImGui::StyleColorsClassic();
     // Before the first frame, which reads the settings file.
     panel().settings.install_settings_handler();
+    load_first_layout_unless_saved();
 
     ImGui_ImplSDL2_InitForOpenGL(window, gl_context);
     ImGui_ImplOpenGL2_Init();

@@ -45,7 +45,7 @@ TEST_F(Load, EveryEventArrivesInOrderWhileTheUserClicksAndTheMirrorShowsTheLastV
         bool escape_after;
     };
     const std::vector<Click> clicks{
-        {237, 66, false},  {289, 66, false},  {394, 66, false},  {reg3_x, reg3_y, true}, {342, 66, false},
+        {237, 66, false},  {289, 66, false},  {reg_hex_x, reg_hex_y, false}, {reg3_x, reg3_y, true}, {342, 66, false},
         {im_byte0_x, im_row0_y, true},        {566, 342, true},  {18, 9, true},          {60, 39, false},
         {1200, 60, false}, {380, 39, false},  {800, 39, false},
     };

@@ -1,14 +1,19 @@
-// The Debian package made by CPack from this build tree: it declares the
-// libraries the programs link as its dependencies, and the panel unpacked
-// from it starts and shows its window.
+// The Debian package made by CPack from this build tree, and an install of
+// the tree into a scratch prefix: the package declares the libraries the
+// programs link as its dependencies and carries the documentation, and the
+// panel from either starts, shows its window in its first layout and keeps
+// its settings in its working directory.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
 
+#include "first_layout.hpp"
 #include "support/child_process.hpp"
 #include "support/x11/x_session.hpp"
 
@@ -25,6 +30,30 @@ std::string control_field(const std::string& info, const std::string& name) {
         if (line.rfind(key, 0) == 0) return line.substr(key.size());
     }
     return {};
+}
+
+// Starts the panel program in an empty folder of dir, closes it and checks
+// the imgui.ini it wrote there: the windows where the first layout put them.
+void expect_opens_in_first_layout(const std::string& program, const TempDir& dir) {
+    XSession x;
+    fs::create_directories(dir.file("run"));
+    ChildProcess panel({{program}, {{"DISPLAY", x.display()}}, dir.file("run"), dir.file("out"), dir.file("err")});
+    auto window = x.find_window("Vedrik", 20s);
+    ASSERT_TRUE(window.has_value()) << panel.stderr_text();
+    ASSERT_TRUE(x.close_window(*window));
+    EXPECT_EQ(panel.wait_for(10s), 0) << panel.stderr_text();
+    std::ifstream ini(dir.file("run/imgui.ini"));
+    ASSERT_TRUE(ini.good()) << "its settings stay in its working directory";
+    const std::string saved((std::istreambuf_iterator<char>(ini)), std::istreambuf_iterator<char>());
+    // Each window where the first layout puts it (the memory windows fit
+    // their width to the editor's columns).
+    std::istringstream layout(first_layout_ini);
+    for (std::string line; std::getline(layout, line);) {
+        if (line.rfind("[Window]", 0) != 0) continue;
+        std::string pos;
+        std::getline(layout, pos);
+        EXPECT_NE(saved.find(line + "\n" + pos + "\n"), std::string::npos) << line << " " << pos << " in\n" << saved;
+    }
 }
 
 TEST(Package, DeclaresItsLibrariesAndItsPanelStartsFromAnUnpackedRoot) {
@@ -56,15 +85,35 @@ TEST(Package, DeclaresItsLibrariesAndItsPanelStartsFromAnUnpackedRoot) {
         EXPECT_TRUE(fs::exists(root + program)) << program;
     }
 
-    XSession x;
-    fs::create_directories(dir.file("run"));
-    ChildProcess panel({{root + "/usr/bin/vedrik"}, {{"DISPLAY", x.display()}}, dir.file("run"), dir.file("out"),
-                        dir.file("err")});
-    auto window = x.find_window("Vedrik", 20s);
-    ASSERT_TRUE(window.has_value()) << panel.stderr_text();
-    ASSERT_TRUE(x.close_window(*window));
-    EXPECT_EQ(panel.wait_for(10s), 0) << panel.stderr_text();
-    EXPECT_TRUE(fs::exists(dir.file("run/imgui.ini"))) << "its settings stay in its working directory";
+    for (const char* doc : {"/usr/share/doc/vedrik/copyright", "/usr/share/doc/vedrik/README.md",
+                            "/usr/share/doc/vedrik/docs/panel.png",
+                            "/usr/share/doc/vedrik/examples/minimal_simulator.cpp"}) {
+        EXPECT_TRUE(fs::exists(root + doc)) << doc;
+    }
+    // The example builds from the documentation folder with the README's command.
+    std::string command;
+    std::istringstream readme(read_file(VEDRIK_SOURCE_DIR "/README.md"));
+    for (std::string line; std::getline(readme, line);) {
+        if (line.rfind("    c++ ", 0) == 0) command = line.substr(4);
+    }
+    const std::string doc = "/usr/share/doc/vedrik/";
+    const auto at = command.find(doc);
+    ASSERT_NE(at, std::string::npos) << "the README's command that builds the packaged example";
+    command.replace(at, doc.size(), root + doc);
+    ASSERT_EQ(run_command("cd " + dir.path() + " && " + command + " 2>&1", &out, std::chrono::seconds(240)), 0)
+        << command << "\n" << out;
+    EXPECT_TRUE(fs::exists(dir.file("minimal-simulator")));
+
+    expect_opens_in_first_layout(root + "/usr/bin/vedrik", dir);
+}
+
+TEST(Package, AnInstallIntoAPrefixOpensInTheFirstLayout) {
+    TempDir dir;
+    std::string out;
+    ASSERT_EQ(run_command("cmake --install " VEDRIK_BUILD_DIR " --prefix " + dir.file("prefix") + " 2>&1", &out), 0)
+        << out;
+    EXPECT_TRUE(fs::exists(dir.file("prefix/share/doc/vedrik/copyright")));
+    expect_opens_in_first_layout(dir.file("prefix/bin/vedrik"), dir);
 }
 
 }  // namespace

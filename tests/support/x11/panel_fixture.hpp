@@ -1,8 +1,8 @@
 #pragma once
 // The real vedrik under Xvfb on the panel's fixed ports, with the stand-in
 // simulator, for the tests that drive the whole panel. The windows are pinned
-// by tests/e2e/panel.ini; the positions below are in that layout, relative to
-// the panel window's top-left corner.
+// by tests/e2e/panel.ini, the panel's first layout too; the positions of
+// panel_layout.hpp are in that layout.
 
 #include <gtest/gtest.h>
 
@@ -19,37 +19,8 @@
 #include "standin/peer_socket.hpp"
 #include "support/child_process.hpp"
 #include "support/proc_stats.hpp"
+#include "support/x11/panel_layout.hpp"
 #include "support/x11/x_session.hpp"
-
-// A rectangle of the panel window.
-struct PanelRegion {
-    int x, y, width, height;
-};
-
-namespace panel_layout {
-// Centres of the controls.
-inline constexpr int step_x = 35, step_y = 66;
-inline constexpr int init_im_x = 46, init_im_y = 89;
-inline constexpr int run_test_0_x = 52, run_test_0_y = 135;
-inline constexpr int reg3_x = 320, reg3_y = 158;
-// The left of register 3's field, where its text and cursor are drawn.
-inline constexpr PanelRegion reg3_field{reg3_x - 95, reg3_y - 8, 80, 16};
-// The hex cells of instruction word 0's bytes 0 and 3 (row 000).
-inline constexpr int im_byte0_x = 585, im_byte3_x = 639, im_row0_y = 64;
-// Data memory byte 0 and byte 1 (row 00).
-inline constexpr int dm_byte0_x = 577, dm_byte1_x = 595, dm_row0_y = 404;
-// The insides of the three mirror windows, below their title bars.
-inline constexpr PanelRegion register_file{222, 52, 296, 446};
-inline constexpr PanelRegion instruction_memory{532, 52, 596, 306};
-inline constexpr PanelRegion data_memory{532, 392, 596, 306};
-// Everything above the data memory window: the menu bar, the main window,
-// the register file, the instruction memory and their popups.
-inline constexpr PanelRegion above_data_memory{0, 0, 1280, 390};
-// A spot over no window, where the pointer hovers nothing.
-inline constexpr int idle_x = 1200, idle_y = 600;
-// The "Highlight changes" check box of the Settings window.
-inline constexpr int highlight_switch_x = 27, highlight_switch_y = 316;
-}  // namespace panel_layout
 
 // Waits in this fixture are on what the panel shows or does, each with a
 // bound; one that runs out fails the test at that step, with what it saw.
