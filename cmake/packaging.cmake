@@ -13,7 +13,8 @@
 # one folder with the two programs, SDL2.dll (stripped), run-demo.bat and a
 # short README.
 set(CPACK_PACKAGE_NAME vedrik)
-set(CPACK_PACKAGE_VERSION 0.1.0)
+# The version is the project's (project() in the top CMakeLists.txt).
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)

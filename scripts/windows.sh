@@ -9,7 +9,9 @@
 # the source tree keyed by those versions:
 #   ${XDG_CACHE_HOME:-~/.cache}/vedrik-windows/<key>/prefix
 # A second run reuses it. nlohmann json is header-only: Debian's headers
-# serve. Installs what is missing with apt-get, the deb-src entry included.
+# serve. scripts/setup.sh checks for the tools and installs what is missing;
+# the deb-src entries apt-get source needs are added only when the libraries
+# are built.
 #
 #   bash scripts/windows.sh            configure and build build-windows/
 #   bash scripts/windows.sh --prefix   print the library prefix (building it when missing)
@@ -17,67 +19,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-bash scripts/setup.sh
-
-sudo=""
-if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-
-apt_get() {  # retries while another apt-get or dpkg holds the lock
-    local try
-    for try in $(seq 1 60); do
-        if $sudo apt-get -o DPkg::Lock::Timeout=60 "$@"; then return 0; fi
-        [ "$try" -lt 60 ] && sleep 5
-    done
-    return 1
-}
-
-packages=(
-  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  mingw-w64-x86-64-dev wine64 dpkg-dev cmake
-)
-missing=()
-for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  apt_get update -qq
-  apt_get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-
-# apt-get source needs a deb-src entry for each Debian suite that has a deb
-# entry. Added as a file of its own, only when no deb-src entry exists.
-deb_src_file=/etc/apt/sources.list.d/vedrik-deb-src.sources
-have_deb_src() {
-  grep -Eqs '^[[:space:]]*(deb-src[[:space:]]|Types:.*deb-src)' \
-    /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources
-}
-if ! have_deb_src; then
-  echo "adding the deb-src entries of Debian's suites: $deb_src_file"
-  tmp=$(mktemp)
-  # deb822 stanzas of Debian's archives, with Types deb turned into deb-src.
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [ -e "$f" ] || continue
-    awk 'BEGIN { RS = ""; ORS = "\n\n" }
-         /URIs:[^\n]*debian\.org/ && /Types:[^\n]*deb/ {
-           sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f" >>"$tmp"
-  done
-  # One-line entries.
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [ -e "$f" ] || continue
-    grep -E '^[[:space:]]*deb[[:space:]].*debian\.org' "$f" \
-      | sed -E 's/^[[:space:]]*deb[[:space:]]+(\[[^]]*\][[:space:]]+)?(.*)$/Types: deb-src\nURIs: \2/' \
-      | awk '/^URIs:/ { n = split($0, w, " "); printf "URIs: %s\nSuites: %s\nComponents:", w[2], w[3];
-                        for (i = 4; i <= n; i++) printf " %s", w[i]; printf "\n\n"; next } { print }' >>"$tmp"
-  done
-  if [ ! -s "$tmp" ]; then echo "no Debian deb entry found to add deb-src entries for" >&2; exit 1; fi
-  $sudo install -m 644 "$tmp" "$deb_src_file"
-  rm -f "$tmp"
-  apt_get update -qq
-fi
+# The tools of both builds; apt-get only for what is missing (setup.sh).
+bash scripts/setup.sh --windows
 
 # The libraries, at the versions of the Linux packages the project uses.
 source_of() {  # binary package -> source=version
@@ -99,6 +42,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 build_libraries() {
   echo "building the Windows libraries into $cache ($key_text)"
+  bash scripts/setup.sh --windows --sources || return 1
   rm -rf "$cache"
   mkdir -p "$cache/src" "$cache/build"
   (cd "$cache/src" && apt-get source -qq "${sources[@]}" >"$cache/src.log" 2>&1) \

@@ -44,9 +44,15 @@ void ControlPanel::draw(Application& app) {
     ImGui::End();
 }
 
-void ping_once(Endpoint& pair, const Message& payload, std::chrono::milliseconds reply_limit) {
-    pair.send(MessageKind::command, std::string(wire::sub_ping), payload, "", std::string(wire::simulation_control));
-    pair.receive_within(reply_limit);
+PingExchange::PingExchange(Endpoint& pair, const Message& payload)
+    : pair_(pair),
+      envelope_(make_envelope(MessageKind::command, std::string(wire::sub_ping), payload, "",
+                              std::string(wire::simulation_control))),
+      body_(encode(envelope_)) {}
+
+void PingExchange::run(std::chrono::milliseconds reply_limit) {
+    pair_.send_encoded(envelope_, body_);
+    pair_.receive_within(reply_limit);
 }
 
 void run_ping_test(Application& app, int payload_size, std::chrono::milliseconds reply_limit) {
@@ -55,9 +61,10 @@ void run_ping_test(Application& app, int payload_size, std::chrono::milliseconds
     std::cout << compact_text(payload) << std::endl;
 
     auto start = std::chrono::steady_clock::now();
+    PingExchange ping(app.hub.pair, payload);
     for (int done = 0; done < control_data::pings_per_test; ++done) {
         try {
-            ping_once(app.hub.pair, payload, reply_limit);
+            ping.run(reply_limit);
         } catch (const NngError& e) {
             std::cout << "ping test stopped after " << done << " of " << control_data::pings_per_test
                       << " exchanges: " << e.what() << std::endl;

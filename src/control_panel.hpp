@@ -8,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 #include "messaging/application.hpp"
 
@@ -43,7 +44,19 @@ public:
 void run_ping_test(Application& app, int payload_size,
                    std::chrono::milliseconds reply_limit = control_data::ping_reply_limit);
 
-// One exchange of the ping benchmark: sends the "ping" command with payload to
-// the simulation control on pair and waits at most reply_limit for the reply,
-// which is decoded and dropped. A failed wait throws NngError.
-void ping_once(Endpoint& pair, const Message& payload, std::chrono::milliseconds reply_limit);
+// The exchange the ping benchmark repeats on pair: the "ping" command to the
+// simulation control carrying a payload, built and encoded once, then sent as
+// the same bytes every time. Owner thread of pair.
+class PingExchange {
+public:
+    PingExchange(Endpoint& pair, const Message& payload);
+
+    // Sends the ping and waits at most reply_limit for the reply, which is
+    // decoded and dropped. A failed wait throws NngError.
+    void run(std::chrono::milliseconds reply_limit);
+
+private:
+    Endpoint& pair_;
+    Message envelope_;  // for the report of a failed send
+    std::vector<std::uint8_t> body_;
+};

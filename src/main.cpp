@@ -50,6 +50,14 @@ void wait_for_next_frame(const FrameSchedule::Next& next) {
     std::this_thread::sleep_until(next.earliest);
 }
 
+// True when a quit request waits in SDL's queue: SDL_QUIT from a closed
+// window or a signal, which SDL posts as it reads the window system's events.
+// The event stays queued for the next frame to take.
+bool quit_requested() {
+    SDL_PumpEvents();
+    return SDL_HasEvent(SDL_QUIT) == SDL_TRUE;
+}
+
 }  // namespace
 
 int main(int, char**) {
@@ -150,8 +158,12 @@ int main(int, char**) {
 
         ImGui::Render();
         // A frame that looks like the last one drawn is not drawn again: the
-        // window still shows it (see redraw_check.hpp).
-        const bool changed = redraw.needed(*ImGui::GetDrawData());
+        // window still shows it (see redraw_check.hpp). Nor is a frame once a
+        // quit is requested, by this frame or by a close that came while it
+        // ran: the window is about to go, and drawing it in software only
+        // delays the close.
+        const bool quitting = done || quit_requested();
+        const bool changed = !quitting && redraw.needed(*ImGui::GetDrawData());
         if (changed) {
             glViewport(0, 0, static_cast<int>(io.DisplaySize.x), static_cast<int>(io.DisplaySize.y));
             glClearColor(clear_color.x, clear_color.y, clear_color.z, clear_color.w);
@@ -161,7 +173,7 @@ int main(int, char**) {
         }
         schedule.frame_ended(FrameSchedule::Clock::now(), had_events, changed, panel().next_fade_step());
         // Input that waits for its frame gets it at once.
-        if (!done && !input.holding()) wait_for_next_frame(schedule.next());
+        if (!quitting && !input.holding()) wait_for_next_frame(schedule.next());
     }
 
     // Cleanup. Arrivals from now on, until the endpoints close at process

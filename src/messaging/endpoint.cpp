@@ -117,6 +117,7 @@ bool Endpoint::connect() {
             std::lock_guard<std::mutex> lock(receive_mutex);
             socket = s;
         }
+        receive_limit = NNG_DURATION_INFINITE;
         pump_wake.notify_all();
     }
     if (rv != 0) {
@@ -134,15 +135,22 @@ std::string Endpoint::bound_url() const {
     return url->substr(0, url->rfind(':') + 1) + std::to_string(port);
 }
 
+bool Endpoint::send_body(const std::vector<std::uint8_t>& body) {
+    MsgPtr msg = message_with_body(body);
+    if (nng_sendmsg(socket, msg.get(), 0) != 0) return false;
+    msg.release();  // nng owns it now
+    return true;
+}
+
 void Endpoint::send(MessageKind message_kind, std::string sub_type, const Message& data, std::string origin,
                     std::string destination) {
     encode_envelope_into(message_kind, sub_type, data, origin, destination, send_buffer);
-    MsgPtr msg = message_with_body(send_buffer);
-    if (nng_sendmsg(socket, msg.get(), 0) == 0) {
-        msg.release();  // nng owns it now
-        return;
-    }
+    if (send_body(send_buffer)) return;
     report_send_failure(make_envelope(message_kind, std::move(sub_type), data, std::move(origin), std::move(destination)));
+}
+
+void Endpoint::send_encoded(const Message& envelope, const std::vector<std::uint8_t>& body) {
+    if (!send_body(body)) report_send_failure(envelope);
 }
 
 Message Endpoint::decode_and_free(nng_msg* raw) {
@@ -152,19 +160,23 @@ Message Endpoint::decode_and_free(nng_msg* raw) {
     return data ? std::move(*data) : Message(0);
 }
 
+void Endpoint::set_receive_limit(nng_duration limit) {
+    if (limit == receive_limit) return;
+    check(nng_socket_set_ms(socket, NNG_OPT_RECVTIMEO, limit), "nng_socket_set_ms");
+    receive_limit = limit;
+}
+
 Message Endpoint::receive() {
+    set_receive_limit(NNG_DURATION_INFINITE);
     nng_msg* msg = nullptr;
     check(nng_recvmsg(socket, &msg, 0), "nng_recvmsg");
     return decode_and_free(msg);
 }
 
 Message Endpoint::receive_within(std::chrono::milliseconds limit) {
-    check(nng_socket_set_ms(socket, NNG_OPT_RECVTIMEO, static_cast<nng_duration>(limit.count())),
-          "nng_socket_set_ms");
+    set_receive_limit(static_cast<nng_duration>(limit.count()));
     nng_msg* msg = nullptr;
-    int rv = nng_recvmsg(socket, &msg, 0);
-    nng_socket_set_ms(socket, NNG_OPT_RECVTIMEO, NNG_DURATION_INFINITE);
-    check(rv, "nng_recvmsg");
+    check(nng_recvmsg(socket, &msg, 0), "nng_recvmsg");
     return decode_and_free(msg);
 }
 

@@ -111,6 +111,9 @@ public:
     // failure is reported on standard output and the envelope is lost.
     void send(MessageKind kind, std::string sub_type, const Message& data, std::string origin,
               std::string destination);
+    // Sends body, which is encode(envelope), as it is: an envelope sent many
+    // times is encoded once. A failure is reported as send reports it.
+    void send_encoded(const Message& envelope, const std::vector<std::uint8_t>& body);
 
     // Waits for the next message and decodes it; an undecodable body is
     // reported and gives the integer 0. nng's errors are thrown as NngError.
@@ -159,6 +162,10 @@ private:
     // Closes the socket, waiting at most close_limit (see there).
     void close_socket();
     Message decode_and_free(nng_msg* msg);
+    // Sends body as one message; false when nng refused it.
+    bool send_body(const std::vector<std::uint8_t>& body);
+    // Sets the socket's receive timeout unless it is already limit.
+    void set_receive_limit(nng_duration limit);
 
     nng_socket socket = NNG_SOCKET_INITIALIZER;  // written under receive_mutex
     nng_listener listener = NNG_LISTENER_INITIALIZER;  // owner thread
@@ -170,6 +177,9 @@ private:
     std::function<void()> arrival_notice;
     // The encoded envelope of the last send, kept for its capacity (owner thread).
     std::vector<std::uint8_t> send_buffer;
+    // The receive timeout socket has (owner thread): receive and
+    // receive_within set it only when it changes.
+    nng_duration receive_limit = NNG_DURATION_INFINITE;
     std::mutex receive_mutex;
     std::condition_variable pump_wake;
     std::thread pump_thread;

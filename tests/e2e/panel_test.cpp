@@ -56,18 +56,6 @@ TEST_F(Panel, EventsOfNoViewArePrintedAndNotApplied) {
     EXPECT_EQ(quit_and_wait(), 0);
 }
 
-TEST_F(Panel, MalformedBodiesAreReportedAndThePanelRunsOn) {
-    start_panel();
-    start_standin({"--malformed"});
-    ASSERT_TRUE(stdout_has(envelope_line("QZ3_MK.register_file", "write", R"({"register_number":15,"value":15})")))
-        << panel->stdout_text();
-    std::string out = panel->stdout_text();
-    EXPECT_NE(out.find("message: [json.exception.parse_error."), std::string::npos);
-    EXPECT_NE(out.find("exception id: "), std::string::npos);
-    EXPECT_TRUE(panel->running());
-    EXPECT_EQ(quit_and_wait(), 0) << panel->stderr_text();
-}
-
 TEST_F(Panel, ATakenBusPortIsReportedOnceAndThePairStillListens) {
     std::string bus_url(wire::bus_address);
     Endpoint squatter(&bus_url, EndpointKind::bus_listen);

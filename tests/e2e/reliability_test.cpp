@@ -83,6 +83,8 @@ TEST_F(Reliability, EveryHostileBodyIsReportedOnceAndChangesOnlyCellsItValidlyAd
         if (entry.outcome == Outcome::refused) ++refused;
         ++expected_lines[compact_text(decode(entry.body.data(), entry.body.size()), InvalidUtf8::replace)];
     }
+    // Each one report: the parse error's text, then its id.
+    EXPECT_EQ(count_of(out, "message: [json.exception.parse_error."), undecodable);
     EXPECT_EQ(count_of(out, "\nexception id: "), undecodable);
     const std::map<std::string, int> printed = line_counts(out);
     for (const auto& [line, n] : expected_lines) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
 #include <optional>
 #include <set>
@@ -378,6 +379,17 @@ INSTANTIATE_TEST_SUITE_P(Options, BadOption,
                          testing::Values(std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--flood"},
                                          std::vector<std::string>{"--flood", "ten"},
                                          std::vector<std::string>{"--rate", "-1"},
-                                         std::vector<std::string>{"--quiet", "--verbose"}));
+                                         std::vector<std::string>{"--quiet", "--verbose"}),
+                         // The arguments as the test's name: "--rate", "-1" gives rate_minus1.
+                         [](const testing::TestParamInfo<std::vector<std::string>>& case_info) {
+                             std::string name;
+                             for (std::string arg : case_info.param) {
+                                 if (arg.rfind("--", 0) == 0) arg.erase(0, 2);
+                                 else if (arg.rfind('-', 0) == 0) arg.replace(0, 1, "minus");
+                                 if (!name.empty()) name += '_';
+                                 for (char c : arg) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             }
+                             return name;
+                         });
 
 }  // namespace

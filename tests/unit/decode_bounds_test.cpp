@@ -84,7 +84,7 @@ TEST(DecodeBounds, ARefusalIsReportedLikeAnyUndecodableBody) {
     }
 }
 
-TEST(DecodeBounds, EnvelopesAndLegalContainersDecodeAsBefore) {
+TEST(DecodeBounds, TheLargestPingAndACountedArrayDecodeWithinTheBounds) {
     Message ping = make_envelope(MessageKind::command, "ping", Message::array(), "", "QZ3_MK.simulation_control");
     for (int i = 0; i < 10000; ++i) ping["data"].push_back(0);
     Bytes body = encode(ping);
