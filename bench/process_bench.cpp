@@ -81,7 +81,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "standin/peer_socket.hpp"
+#include "messaging/endpoint.hpp"
 #include "support/child_process.hpp"
 #include "support/x11/x_session.hpp"
 
@@ -471,8 +471,8 @@ enum class IdleCase {
 // A register and a few data bytes changed, as one step of a program does,
 // then time for their highlights to fade out.
 void send_changes(const std::string& stdout_path) {
-    PeerSocket component(PeerSocket::Protocol::bus, "tcp://127.0.0.1:" + std::to_string(bus_port));
-    if (!component.dial() || !component.wait_for_peer(10s)) throw std::runtime_error("the panel did not take the bus connection");
+    Endpoint component("tcp://127.0.0.1:" + std::to_string(bus_port), EndpointKind::bus_dial);
+    if (!component.connect() || !component.wait_for_peer(10s)) throw std::runtime_error("the panel did not take the bus connection");
     std::this_thread::sleep_for(200ms);  // the panel's end attaches too
     for (int i = 0; i < 4; ++i)
         component.send(MessageKind::event, "write", Message{{"address", i}, {"value", 10 + i}}, "QZ3_MK.data_memory", "");
@@ -527,8 +527,8 @@ LatencyFigures measure_latency(const Subject& subject, Vsync vsync, XSession& x,
     if (!window) throw std::runtime_error("the panel's window is gone");
     // A panel under Wine may show its window some seconds before it listens.
     if (!wait_until([] { return listening(bus_port); }, 20s)) throw std::runtime_error("the panel never listened");
-    PeerSocket component(PeerSocket::Protocol::bus, "tcp://127.0.0.1:" + std::to_string(bus_port));
-    if (!component.dial() || !component.wait_for_peer(10s)) throw std::runtime_error("the panel did not take the bus connection");
+    Endpoint component("tcp://127.0.0.1:" + std::to_string(bus_port), EndpointKind::bus_dial);
+    if (!component.connect() || !component.wait_for_peer(10s)) throw std::runtime_error("the panel did not take the bus connection");
     std::this_thread::sleep_for(settle_time);
 
     std::vector<double> console, pixels;

@@ -1,7 +1,7 @@
 // qz3-standin: a stand-in for the QZ3_MK processor simulator, so that the
 // panel can be used and tested without the real one.
 //
-// It dials the panel's bus and pair sockets with PeerSockets, whose nng
+// It dials the panel's bus and pair sockets with endpoints, whose nng
 // dialer keeps redialling until the panel listens and again whenever the
 // panel goes away and comes back (a restart), and keeps the state of the
 // instruction memory (256 words of 32 bits), the register file (16 registers
@@ -81,7 +81,6 @@
 #include "standin/demo.hpp"
 #include "standin/envelope_peek.hpp"
 #include "standin/hostile_inputs.hpp"
-#include "standin/peer_socket.hpp"
 #include "standin/processor.hpp"
 #include "standin/send_backlog.hpp"
 
@@ -257,13 +256,13 @@ class Standin {
 public:
     explicit Standin(const Options& options)
         : options_(options),
-          bus_(PeerSocket::Protocol::bus, options_.bus_url),
-          pair_(PeerSocket::Protocol::pair, options_.pair_url) {}
+          bus_(&options_.bus_url, EndpointKind::bus_dial),
+          pair_(&options_.pair_url, EndpointKind::pair_dial) {}
 
     int run() {
         // The dialers retry by themselves; a failure here is an address nng
         // cannot dial at all, and retrying would not help.
-        if (!bus_.dial() || !pair_.dial()) return 1;
+        if (!bus_.connect() || !pair_.connect()) return 1;
         note("dialling " + options_.bus_url + " (bus) and " + options_.pair_url + " (pair)");
 
         std::thread pair_thread([this] { serve_pair(); });
@@ -287,7 +286,7 @@ public:
 
 private:
     template <class Handler>
-    void serve(PeerSocket& endpoint, Handler handle, const char* name) {
+    void serve(Endpoint& endpoint, Handler handle, const char* name) {
         while (!stop_requested) {
             Message m;
             try {
@@ -554,8 +553,8 @@ private:
     }
 
     Options options_;
-    PeerSocket bus_;
-    PeerSocket pair_;
+    Endpoint bus_;
+    Endpoint pair_;
     const std::vector<std::uint8_t> ping_reply_ = encode(make_envelope(
         MessageKind::event, std::string(wire::sub_ping), nullptr, std::string(wire::simulation_control), ""));
     std::mutex machine_mutex_;  // guards machine_; held while its events are published
