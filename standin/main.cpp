@@ -79,7 +79,6 @@
 #include "messaging/wire_names.hpp"
 #include "process_settings.hpp"
 #include "standin/demo.hpp"
-#include "standin/envelope_peek.hpp"
 #include "standin/hostile_inputs.hpp"
 #include "standin/processor.hpp"
 #include "standin/send_backlog.hpp"
@@ -334,7 +333,7 @@ private:
     }
 
     static bool is_ping(const std::uint8_t* body, std::size_t length) {
-        std::optional<EnvelopeHeader> header = peek_envelope(body, length);
+        std::optional<EnvelopeHeader> header = read_envelope_header(body, length);
         return header && header->message_type == wire::type_command && header->message_sub_type == wire::sub_ping;
     }
 
