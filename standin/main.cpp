@@ -72,6 +72,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <getopt.h>
 #include <unistd.h>
 
 #include "messaging/endpoint.hpp"
@@ -152,37 +153,56 @@ std::optional<long long> parse_count(const std::string& text) {
 }
 
 // Fills options from argv; returns an error text, empty when all is well.
+// Options are read up to the first argument that is none ("--" ends them
+// too); a value is the next argument or follows "=".
 std::string parse_options(int argc, char** argv, Options& options) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](std::string& out) -> std::string {
-            if (i + 1 >= args.size()) return "option '" + arg + "' needs a value";
-            out = args[++i];
-            return {};
-        };
+    enum : int { bus = 1, pair, flood, rate, malformed, ignore_pings, demo, quiet, verbose, help };
+    static const option long_options[] = {
+        {"bus", required_argument, nullptr, bus},
+        {"pair", required_argument, nullptr, pair},
+        {"flood", required_argument, nullptr, flood},
+        {"rate", required_argument, nullptr, rate},
+        {"malformed", no_argument, nullptr, malformed},
+        {"ignore-pings", no_argument, nullptr, ignore_pings},
+        {"demo", no_argument, nullptr, demo},
+        {"quiet", no_argument, nullptr, quiet},
+        {"verbose", no_argument, nullptr, verbose},
+        {"help", no_argument, nullptr, help},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;  // errors are reported by the caller, in the stand-in's words
+    for (;;) {
+        const int at = optind;  // the argument getopt_long reads next
+        int index = 0;
+        // "+": no reordering, so the first bad argument is the one reported;
+        // ":": a missing value is told apart from an unknown option.
+        const int opt = getopt_long(argc, argv, "+:", long_options, &index);
+        if (opt == -1) break;
+        const std::string name = std::string("--") + long_options[index].name;
         auto count = [&](long long& out) -> std::string {
-            std::string text;
-            if (auto err = value(text); !err.empty()) return err;
-            auto n = parse_count(text);
-            if (!n) return "option '" + arg + "' needs a whole number >= 0, not '" + text + "'";
+            auto n = parse_count(optarg);
+            if (!n) return "option '" + name + "' needs a whole number >= 0, not '" + optarg + "'";
             out = *n;
             return {};
         };
         std::string err;
-        if (arg == "--bus") err = value(options.bus_url);
-        else if (arg == "--pair") err = value(options.pair_url);
-        else if (arg == "--flood") err = count(options.flood);
-        else if (arg == "--rate") err = count(options.rate);
-        else if (arg == "--malformed") options.malformed = true;
-        else if (arg == "--ignore-pings") options.ignore_pings = true;
-        else if (arg == "--demo") options.demo = true;
-        else if (arg == "--quiet") options.quiet = true;
-        else if (arg == "--verbose") options.verbose = true;
-        else if (arg == "--help") options.help = true;
-        else err = "unknown option '" + arg + "'";
+        switch (opt) {
+            case bus: options.bus_url = optarg; break;
+            case pair: options.pair_url = optarg; break;
+            case flood: err = count(options.flood); break;
+            case rate: err = count(options.rate); break;
+            case malformed: options.malformed = true; break;
+            case ignore_pings: options.ignore_pings = true; break;
+            case demo: options.demo = true; break;
+            case quiet: options.quiet = true; break;
+            case verbose: options.verbose = true; break;
+            case help: options.help = true; break;
+            case ':': err = "option '" + std::string(argv[at]) + "' needs a value"; break;
+            default: err = "unknown option '" + std::string(argv[at]) + "'"; break;
+        }
         if (!err.empty()) return err;
     }
+    if (optind < argc) return "unknown option '" + std::string(argv[optind]) + "'";
     if (options.quiet && options.verbose) return "--quiet and --verbose exclude each other";
     return {};
 }

@@ -232,7 +232,7 @@ TEST_F(StandinTest, CommandsThatDoNotFitChangeNothingAndPublishNothing) {
 
 TEST_F(StandinTest, PacedFloodArrivesWholeAndInSequence) {
     listen();
-    start({"--flood", "300", "--rate", "1000"});
+    start({"--flood", "300", "--rate=1000"});
     wait_connected_keeping_mode_events();
     for (int i = 0; i < 300; ++i) {
         Message m = next_mode_event();
@@ -361,23 +361,36 @@ TEST(StandinOptions, AnAddressThatCannotBeDialledEndsWithCode1) {
     EXPECT_NE(p.stderr_text().find("Unable to establish socket connection: "), std::string::npos);
 }
 
-class BadOption : public testing::TestWithParam<std::vector<std::string>> {};
+struct BadOptionCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* error;  // the first line on standard error, after "qz3-standin: "
+};
 
-TEST_P(BadOption, ExitsWithAClearError) {
+class BadOption : public testing::TestWithParam<BadOptionCase> {};
+
+TEST_P(BadOption, ExitsWithCode2AndSaysWhy) {
     TempDir dir;
     std::vector<std::string> argv{STANDIN_BINARY};
-    argv.insert(argv.end(), GetParam().begin(), GetParam().end());
+    argv.insert(argv.end(), GetParam().args.begin(), GetParam().args.end());
     ChildProcess p({argv, {}, "", dir.file("out"), dir.file("err")});
     ASSERT_EQ(p.wait_for(5s), 2);
-    std::string err = p.stderr_text();
-    EXPECT_EQ(err.rfind("qz3-standin: ", 0), 0u) << err;
-    EXPECT_NE(err.find("Try 'qz3-standin --help'."), std::string::npos) << err;
+    EXPECT_EQ(p.stderr_text(), std::string("qz3-standin: ") + GetParam().error + "\nTry 'qz3-standin --help'.\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, BadOption,
-                         testing::Values(std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--flood"},
-                                         std::vector<std::string>{"--flood", "ten"},
-                                         std::vector<std::string>{"--rate", "-1"},
-                                         std::vector<std::string>{"--quiet", "--verbose"}));
+INSTANTIATE_TEST_SUITE_P(
+    Options, BadOption,
+    testing::Values(BadOptionCase{"unknown", {"--bogus"}, "unknown option '--bogus'"},
+                    BadOptionCase{"unknown_after_good_ones", {"--demo", "--bogus=1", "--help"}, "unknown option '--bogus=1'"},
+                    BadOptionCase{"short", {"-x"}, "unknown option '-x'"},
+                    BadOptionCase{"not_an_option", {"--quiet", "flood"}, "unknown option 'flood'"},
+                    BadOptionCase{"value_missing", {"--flood"}, "option '--flood' needs a value"},
+                    BadOptionCase{"value_not_a_number", {"--flood", "ten"},
+                                  "option '--flood' needs a whole number >= 0, not 'ten'"},
+                    BadOptionCase{"value_negative", {"--rate", "-1"}, "option '--rate' needs a whole number >= 0, not '-1'"},
+                    BadOptionCase{"value_after_equals", {"--rate=1x"}, "option '--rate' needs a whole number >= 0, not '1x'"},
+                    BadOptionCase{"flag_given_a_value", {"--demo=yes"}, "unknown option '--demo=yes'"},
+                    BadOptionCase{"quiet_and_verbose", {"--quiet", "--verbose"}, "--quiet and --verbose exclude each other"}),
+    [](const testing::TestParamInfo<BadOptionCase>& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace
