@@ -197,27 +197,57 @@ TEST_F(StandinTest, EachPingGetsExactlyOneReply) {
     EXPECT_NE(standin->stdout_text().find("pair > "), std::string::npos) << "--verbose shows what it sends";
 }
 
-TEST_F(StandinTest, CommandsThatDoNotFitChangeNothingAndPublishNothing) {
+// Loads and writes are read by the panel's rules for the same events: a
+// number is the integer it stands for, cut to its cell, and what is published
+// is what the cells now hold, which a panel then shows as sent.
+TEST_F(StandinTest, LoadsAndWritesAreCutToTheirCellsAsThePanelCutsThem) {
     listen();
     start({"--quiet"});
+    wait_connected();
+    command("load", {{"start", 0}, {"values", {nullptr}}}, "QZ3_MK.data_memory");  // refused, and not noted
+    command("load", {{"start", 12.7}, {"values", {1.9, 300, -1, true}}}, "QZ3_MK.register_file");
+    EXPECT_EQ(next_event(), event("load", {{"start", 12}, {"values", {1, 44, 255, 1}}}, "QZ3_MK.register_file"));
+    command("load", {{"start", 0}, {"values", {0x100000007LL, -2.5}}}, "QZ3_MK.instruction_memory");
+    EXPECT_EQ(next_event(), event("load", {{"start", 0}, {"values", {7, 0xfffffffeu}}}, "QZ3_MK.instruction_memory"));
+    bus->send(MessageKind::command, "write", {{"register_number", 2.5}, {"value", 513}}, "register_file", "");
+    EXPECT_EQ(next_event(), register_write(2, 1));
+    // ADD r13, r2 (r13 = 44 + 1) shows that the machine holds those values.
+    command("load", {{"start", 2}, {"values", {0xd206}}}, "QZ3_MK.instruction_memory");
+    next_event();
+    command("step", nullptr, "QZ3_MK.simulation_control");
+    command("step", nullptr, "QZ3_MK.simulation_control");
+    command("step", nullptr, "QZ3_MK.simulation_control");
+    EXPECT_EQ(next_event(), register_write(13, 45));
+    expect_no_event();
+    EXPECT_EQ(standin->stderr_text(), "") << "--quiet";
+}
+
+TEST_F(StandinTest, CommandsThatDoNotFitChangeNothingAndPublishNothing) {
+    listen();
+    start();
     wait_connected();
     struct Bad {
         const char* sub_type;
         Message data;
         const char* destination;
+        const char* note;  // on standard error, after "qz3-standin: "
     };
     const std::vector<Bad> bad{
-        {"load", {{"start", 15}, {"values", {1, 2}}}, "QZ3_MK.register_file"},
-        {"load", {{"start", 0}, {"values", {256}}}, "QZ3_MK.register_file"},
-        {"load", {{"start", 0}, {"values", {1.5}}}, "QZ3_MK.data_memory"},
-        {"load", {{"start", 0}, {"values", "1"}}, "QZ3_MK.instruction_memory"},
-        {"load", {{"values", {1}}}, "QZ3_MK.instruction_memory"},
-        {"load", {{"start", 0}, {"values", {1}}}, "QZ3_MK.simulation_control"},
-        {"jump", nullptr, "QZ3_MK.simulation_control"},
+        {"load", {{"start", 15}, {"values", {1, 2}}}, "QZ3_MK.register_file",
+         "ignored load for 'QZ3_MK.register_file': \"values\" holds 2 values from \"start\" 15, past register 15"},
+        {"load", {{"start", 0}, {"values", {"1"}}}, "QZ3_MK.data_memory",
+         "ignored load for 'QZ3_MK.data_memory': \"values\"[0] is not a number but string"},
+        {"load", {{"start", 0}, {"values", "1"}}, "QZ3_MK.instruction_memory",
+         "ignored load for 'QZ3_MK.instruction_memory': \"values\" is not an array but string"},
+        {"load", {{"values", {1}}}, "QZ3_MK.instruction_memory",
+         "ignored load for 'QZ3_MK.instruction_memory': \"start\" is missing"},
+        {"load", {{"start", 0}, {"values", {1}}}, "QZ3_MK.simulation_control",
+         "ignored load for 'QZ3_MK.simulation_control': no such component"},
+        {"jump", nullptr, "QZ3_MK.simulation_control", nullptr},
     };
     for (const Bad& b : bad) command(b.sub_type, b.data, b.destination);
     bus->send(MessageKind::command, "write", {{"register_number", 16}, {"value", 1}}, "register_file", "");
-    bus->send(MessageKind::command, "write", {{"register_number", 1}, {"value", 256}}, "register_file", "");
+    bus->send(MessageKind::command, "write", {{"register_number", 1}, {"value", 1e300}}, "register_file", "");
     bus->send(MessageKind::command, "write", "3", "register_file", "");
     // The next event is that of this last, good write: nothing came before it.
     bus->send(MessageKind::command, "write", {{"register_number", 2}, {"value", 7}}, "register_file", "");
@@ -227,7 +257,17 @@ TEST_F(StandinTest, CommandsThatDoNotFitChangeNothingAndPublishNothing) {
     next_event();
     command("step", nullptr, "QZ3_MK.simulation_control");
     expect_no_event();
-    EXPECT_EQ(standin->stderr_text(), "") << "--quiet";
+    const std::string err = standin->stderr_text();
+    for (const Bad& b : bad) {
+        if (b.note) {
+            EXPECT_NE(err.find(std::string("qz3-standin: ") + b.note + "\n"), std::string::npos) << b.note;
+        }
+    }
+    for (const char* note : {"ignored register write: \"register_number\" 16 is outside 0 to 15",
+                             "ignored register write: \"value\" 1e+300 does not fit an integer",
+                             "ignored register write: data is not an object but string"}) {
+        EXPECT_NE(err.find(std::string("qz3-standin: ") + note + "\n"), std::string::npos) << note;
+    }
 }
 
 TEST_F(StandinTest, PacedFloodArrivesWholeAndInSequence) {
