@@ -72,6 +72,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -202,7 +203,13 @@ std::string parse_options(int argc, char** argv, Options& options) {
             case quiet: options.quiet = true; break;
             case verbose: options.verbose = true; break;
             case help: options.help = true; break;
-            case ':': err = "option '" + std::string(argv[at]) + "' needs a value"; break;
+            // MinGW's getopt_long gives ':' for a flag given a value too ("--demo=1").
+            case ':':
+                if (std::string_view(argv[at]).find('=') == std::string_view::npos) {
+                    err = "option '" + std::string(argv[at]) + "' needs a value";
+                    break;
+                }
+                [[fallthrough]];
             default: err = "unknown option '" + std::string(argv[at]) + "'"; break;
         }
         if (!err.empty()) return err;

@@ -30,6 +30,12 @@ Message register_write(int number, int value) {
     return event("write", {{"register_number", number}, {"value", value}}, "QZ3_MK.register_file");
 }
 
+// A console text with its lines ended by "\n" alone (a Windows program ends them with "\r\n").
+std::string unix_lines(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
 Message data_write(int address, int value) {
     return event("write", {{"address", address}, {"value", value}}, "QZ3_MK.data_memory");
 }
@@ -257,7 +263,7 @@ TEST_F(StandinTest, CommandsThatDoNotFitChangeNothingAndPublishNothing) {
     next_event();
     command("step", nullptr, "QZ3_MK.simulation_control");
     expect_no_event();
-    const std::string err = standin->stderr_text();
+    const std::string err = unix_lines(standin->stderr_text());
     for (const Bad& b : bad) {
         if (b.note) {
             EXPECT_NE(err.find(std::string("qz3-standin: ") + b.note + "\n"), std::string::npos) << b.note;
@@ -415,7 +421,7 @@ TEST_P(BadOption, ExitsWithCode2AndSaysWhy) {
     argv.insert(argv.end(), GetParam().args.begin(), GetParam().args.end());
     ChildProcess p({argv, {}, "", dir.file("out"), dir.file("err")});
     ASSERT_EQ(p.wait_for(5s), 2);
-    EXPECT_EQ(p.stderr_text(), std::string("qz3-standin: ") + GetParam().error + "\nTry 'qz3-standin --help'.\n");
+    EXPECT_EQ(unix_lines(p.stderr_text()), std::string("qz3-standin: ") + GetParam().error + "\nTry 'qz3-standin --help'.\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
