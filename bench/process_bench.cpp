@@ -59,8 +59,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "messaging/endpoint.hpp"
 #include "messaging/wire_names.hpp"
-#include "standin/peer_socket.hpp"
 #include "support/child_process.hpp"
 #include "support/proc_stats.hpp"
 #include "support/x11/panel_fixture.hpp"
@@ -338,9 +338,9 @@ std::unique_ptr<ChildProcess> start_standin(const std::string& dir, std::vector<
 }
 
 // A component dialled into the panel's bus, once the panel has taken it.
-std::unique_ptr<PeerSocket> attach_component() {
-    auto component = std::make_unique<PeerSocket>(PeerSocket::Protocol::bus, std::string(wire::bus_address));
-    if (!component->dial() || !component->wait_for_peer(10s) ||
+std::unique_ptr<Endpoint> attach_component() {
+    auto component = std::make_unique<Endpoint>(std::string(wire::bus_address), EndpointKind::bus_dial);
+    if (!component->connect() || !component->wait_for_peer(10s) ||
         !wait_until([] { return taken_connections(bus_port) >= 1; }, 10s)) {
         throw std::runtime_error("the panel did not take the bus connection");
     }

@@ -11,16 +11,16 @@ constexpr std::chrono::milliseconds attach_poll{100};
 // A panel's end of the bus connection attaches a moment after the stand-in's.
 constexpr std::chrono::milliseconds settle_time{50};
 
-enum Opcode : std::int64_t { op_add_immediate = 0x02, op_store = 0x04, op_add = 0x06, op_jump_not_zero = 0x08 };
+enum Opcode : std::uint64_t { op_add_immediate = 0x02, op_store = 0x04, op_add = 0x06, op_jump_not_zero = 0x08 };
 
 // An instruction word (the layout in processor.hpp).
-constexpr std::int64_t word(Opcode op, int a, int b, int k) {
-    return op | (std::int64_t{b} << 8) | (std::int64_t{a} << 12) | (std::int64_t{k} << 16);
+constexpr std::uint64_t word(Opcode op, unsigned a, unsigned b, unsigned k) {
+    return op | (std::uint64_t{b} << 8) | (std::uint64_t{a} << 12) | (std::uint64_t{k} << 16);
 }
 
 }  // namespace
 
-std::vector<std::int64_t> program() {
+std::vector<std::uint64_t> program() {
     return {
         word(op_store, 2, 4, 0),          // data[r4] = r2
         word(op_add, 1, 2, 0),            // r1 += r2
@@ -31,8 +31,8 @@ std::vector<std::int64_t> program() {
     };
 }
 
-std::vector<std::int64_t> registers() {
-    std::vector<std::int64_t> r(Processor::register_count, 0);
+std::vector<std::uint64_t> registers() {
+    std::vector<std::uint64_t> r(Processor::register_count, 0);
     r[2] = 1;
     r[15] = 1;
     return r;
@@ -46,7 +46,7 @@ void run(const std::atomic<bool>& stop, const Actions& actions, int steps_per_se
         std::this_thread::sleep_for(settle_time);
         actions.load(Processor::Component::instruction_memory, program());
         actions.load(Processor::Component::register_file, registers());
-        actions.load(Processor::Component::data_memory, std::vector<std::int64_t>(Processor::data_bytes, 0));
+        actions.load(Processor::Component::data_memory, std::vector<std::uint64_t>(Processor::data_bytes, 0));
         auto next = std::chrono::steady_clock::now() + period;
         while (!stop && actions.panel_attached(std::chrono::milliseconds(0))) {
             std::this_thread::sleep_until(next);

@@ -34,15 +34,15 @@ namespace demo {
 inline constexpr int default_steps_per_second = 5;
 
 // The instruction words, from address 0.
-std::vector<std::int64_t> program();
+std::vector<std::uint64_t> program();
 // Register 0 to 15 at the start.
-std::vector<std::int64_t> registers();
+std::vector<std::uint64_t> registers();
 
 // What the demo does to the machine, provided by the stand-in; each call
 // applies the change and publishes its events.
 struct Actions {
     // Stores values from index 0 of the component and publishes the "load".
-    std::function<void(Processor::Component, const std::vector<std::int64_t>&)> load;
+    std::function<void(Processor::Component, const std::vector<std::uint64_t>&)> load;
     // Executes one instruction and publishes a "write" per change.
     std::function<void()> step;
     // Waits at most limit for a panel on the bus; true when one is attached.

@@ -1,7 +1,7 @@
 // qz3-standin: a stand-in for the QZ3_MK processor simulator, so that the
 // panel can be used and tested without the real one.
 //
-// It dials the panel's bus and pair sockets with PeerSockets, whose nng
+// It dials the panel's bus and pair sockets with endpoints, whose nng
 // dialer keeps redialling until the panel listens and again whenever the
 // panel goes away and comes back (a restart), and keeps the state of the
 // instruction memory (256 words of 32 bits), the register file (16 registers
@@ -13,17 +13,21 @@
 //                                is described in processor.hpp) and publishes
 //                                one bus "write" event for every register and
 //                                data byte that changed
-//   pair  "load" command to      applies {"start", "values"} and publishes the
-//         QZ3_MK.instruction_memory, same "load" event on the bus with that
-//         QZ3_MK.register_file   component as origin; a load of the
-//         or QZ3_MK.data_memory  instruction memory sets pc back to 0
+//   pair  "load" command to      applies {"start", "values"} and publishes a
+//         QZ3_MK.instruction_memory, "load" event of what it stored on the
+//         QZ3_MK.register_file   bus with that component as origin; a load
+//         or QZ3_MK.data_memory  of the instruction memory sets pc back to 0
 //   bus   "write" command        applies {"register_number", "value"} and
-//                                publishes the same "write" event from
-//                                QZ3_MK.register_file
+//                                publishes a "write" event of what it stored
+//                                from QZ3_MK.register_file
 //
-// A command that does not fit (unknown sub-type or destination, data of the
-// wrong shape, an index or value out of range) changes nothing, publishes
-// nothing and is noted on standard error.
+// The data of a load or write is read by the panel's own rules for the same
+// event (mirror_event.hpp), so that the machine holds what a panel shows: a
+// number counts as the integer it stands for (a fraction cut toward zero),
+// cut to its cell's low 8 or 32 bits, and what a panel would refuse is
+// refused. A command that does not fit (unknown sub-type or destination,
+// data a panel would refuse) changes nothing, publishes nothing and is noted
+// on standard error.
 //
 // Test modes. A bus drops what it sends while no peer is attached; so the
 // one-shot modes (--malformed, --flood) start once the bus connection is up
@@ -68,20 +72,21 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
+#include <getopt.h>
 #include <unistd.h>
 
 #include "messaging/endpoint.hpp"
 #include "messaging/message.hpp"
+#include "messaging/mirror_event.hpp"
 #include "messaging/wire_names.hpp"
 #include "process_settings.hpp"
 #include "standin/demo.hpp"
-#include "standin/envelope_peek.hpp"
 #include "standin/hostile_inputs.hpp"
-#include "standin/peer_socket.hpp"
 #include "standin/processor.hpp"
 #include "standin/send_backlog.hpp"
 
@@ -154,37 +159,62 @@ std::optional<long long> parse_count(const std::string& text) {
 }
 
 // Fills options from argv; returns an error text, empty when all is well.
+// Options are read up to the first argument that is none ("--" ends them
+// too); a value is the next argument or follows "=".
 std::string parse_options(int argc, char** argv, Options& options) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](std::string& out) -> std::string {
-            if (i + 1 >= args.size()) return "option '" + arg + "' needs a value";
-            out = args[++i];
-            return {};
-        };
+    enum : int { bus = 1, pair, flood, rate, malformed, ignore_pings, demo, quiet, verbose, help };
+    static const option long_options[] = {
+        {"bus", required_argument, nullptr, bus},
+        {"pair", required_argument, nullptr, pair},
+        {"flood", required_argument, nullptr, flood},
+        {"rate", required_argument, nullptr, rate},
+        {"malformed", no_argument, nullptr, malformed},
+        {"ignore-pings", no_argument, nullptr, ignore_pings},
+        {"demo", no_argument, nullptr, demo},
+        {"quiet", no_argument, nullptr, quiet},
+        {"verbose", no_argument, nullptr, verbose},
+        {"help", no_argument, nullptr, help},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;  // errors are reported by the caller, in the stand-in's words
+    for (;;) {
+        const int at = optind;  // the argument getopt_long reads next
+        int index = 0;
+        // "+": no reordering, so the first bad argument is the one reported;
+        // ":": a missing value is told apart from an unknown option.
+        const int opt = getopt_long(argc, argv, "+:", long_options, &index);
+        if (opt == -1) break;
+        const std::string name = std::string("--") + long_options[index].name;
         auto count = [&](long long& out) -> std::string {
-            std::string text;
-            if (auto err = value(text); !err.empty()) return err;
-            auto n = parse_count(text);
-            if (!n) return "option '" + arg + "' needs a whole number >= 0, not '" + text + "'";
+            auto n = parse_count(optarg);
+            if (!n) return "option '" + name + "' needs a whole number >= 0, not '" + optarg + "'";
             out = *n;
             return {};
         };
         std::string err;
-        if (arg == "--bus") err = value(options.bus_url);
-        else if (arg == "--pair") err = value(options.pair_url);
-        else if (arg == "--flood") err = count(options.flood);
-        else if (arg == "--rate") err = count(options.rate);
-        else if (arg == "--malformed") options.malformed = true;
-        else if (arg == "--ignore-pings") options.ignore_pings = true;
-        else if (arg == "--demo") options.demo = true;
-        else if (arg == "--quiet") options.quiet = true;
-        else if (arg == "--verbose") options.verbose = true;
-        else if (arg == "--help") options.help = true;
-        else err = "unknown option '" + arg + "'";
+        switch (opt) {
+            case bus: options.bus_url = optarg; break;
+            case pair: options.pair_url = optarg; break;
+            case flood: err = count(options.flood); break;
+            case rate: err = count(options.rate); break;
+            case malformed: options.malformed = true; break;
+            case ignore_pings: options.ignore_pings = true; break;
+            case demo: options.demo = true; break;
+            case quiet: options.quiet = true; break;
+            case verbose: options.verbose = true; break;
+            case help: options.help = true; break;
+            // MinGW's getopt_long gives ':' for a flag given a value too ("--demo=1").
+            case ':':
+                if (std::string_view(argv[at]).find('=') == std::string_view::npos) {
+                    err = "option '" + std::string(argv[at]) + "' needs a value";
+                    break;
+                }
+                [[fallthrough]];
+            default: err = "unknown option '" + std::string(argv[at]) + "'"; break;
+        }
         if (!err.empty()) return err;
     }
+    if (optind < argc) return "unknown option '" + std::string(argv[optind]) + "'";
     if (options.quiet && options.verbose) return "--quiet and --verbose exclude each other";
     return {};
 }
@@ -212,28 +242,6 @@ const std::string* string_member(const Message& m, std::string_view key) {
     return it->get_ptr<const std::string*>();
 }
 
-// The data of an envelope; null when it has none.
-const Message& data_of(const Message& m) {
-    static const Message none;
-    if (!m.is_object()) return none;
-    auto it = m.find(wire::key_data);
-    return it == m.end() ? none : *it;
-}
-
-// The integer member key of an object.
-std::optional<std::int64_t> integer_member(const Message& m, std::string_view key) {
-    if (!m.is_object()) return std::nullopt;
-    auto it = m.find(key);
-    if (it == m.end()) return std::nullopt;
-    if (it->is_number_unsigned()) {
-        auto u = it->get<std::uint64_t>();
-        if (u > static_cast<std::uint64_t>(INT64_MAX)) return std::nullopt;
-        return static_cast<std::int64_t>(u);
-    }
-    if (it->is_number_integer()) return it->get<std::int64_t>();
-    return std::nullopt;
-}
-
 std::optional<Processor::Component> component_named(const std::string& name) {
     if (name == wire::instruction_memory) return Processor::Component::instruction_memory;
     if (name == wire::register_file) return Processor::Component::register_file;
@@ -257,13 +265,13 @@ class Standin {
 public:
     explicit Standin(const Options& options)
         : options_(options),
-          bus_(PeerSocket::Protocol::bus, options_.bus_url),
-          pair_(PeerSocket::Protocol::pair, options_.pair_url) {}
+          bus_(&options_.bus_url, EndpointKind::bus_dial),
+          pair_(&options_.pair_url, EndpointKind::pair_dial) {}
 
     int run() {
         // The dialers retry by themselves; a failure here is an address nng
         // cannot dial at all, and retrying would not help.
-        if (!bus_.dial() || !pair_.dial()) return 1;
+        if (!bus_.connect() || !pair_.connect()) return 1;
         note("dialling " + options_.bus_url + " (bus) and " + options_.pair_url + " (pair)");
 
         std::thread pair_thread([this] { serve_pair(); });
@@ -287,7 +295,7 @@ public:
 
 private:
     template <class Handler>
-    void serve(PeerSocket& endpoint, Handler handle, const char* name) {
+    void serve(Endpoint& endpoint, Handler handle, const char* name) {
         while (!stop_requested) {
             Message m;
             try {
@@ -335,7 +343,7 @@ private:
     }
 
     static bool is_ping(const std::uint8_t* body, std::size_t length) {
-        std::optional<EnvelopeHeader> header = peek_envelope(body, length);
+        std::optional<EnvelopeHeader> header = read_envelope_header(body, length);
         return header && header->message_type == wire::type_command && header->message_sub_type == wire::sub_ping;
     }
 
@@ -362,14 +370,13 @@ private:
             else answer_ping();
             return;
         }
-        const Message& data = data_of(m);
         const std::string* destination = string_member(m, wire::key_destination);
         if (*sub == wire::sub_step) {
             step();
             return;
         }
         if (*sub == wire::sub_load && destination) {
-            load(*destination, data);
+            load(*destination, m);
             return;
         }
         note("ignored on pair: " + printable(m));
@@ -389,10 +396,10 @@ private:
 
     void run_demo() {
         demo::Actions actions{
-            [this](Processor::Component component, const std::vector<std::int64_t>& values) {
+            [this](Processor::Component component, const std::vector<std::uint64_t>& values) {
                 std::lock_guard<std::mutex> lock(machine_mutex_);
-                if (std::string why = machine_.load(component, 0, values); !why.empty()) {
-                    note("demo load not applied: " + why);
+                if (!machine_.load(component, 0, values)) {
+                    note("demo load not applied: " + std::to_string(values.size()) + " values do not fit");
                     return;
                 }
                 publish(wire::sub_load, name_of(component), {{wire::key_start, 0}, {wire::key_values, values}});
@@ -403,30 +410,23 @@ private:
         demo::run(stop_requested, actions, static_cast<int>(std::min(options_.rate, demo_max_rate)));
     }
 
-    void load(const std::string& destination, const Message& data) {
+    // A "load" command is read as the panel reads a "load" event from the
+    // component it names: what the panel would refuse is refused, and what
+    // it would cut to its cells (fractions, bits above the cell's width) is
+    // cut the same way.
+    void load(const std::string& destination, const Message& command) {
         auto component = component_named(destination);
-        auto start = integer_member(data, wire::key_start);
-        auto values_it = data.is_object() ? data.find(wire::key_values) : data.end();
-        if (!component || !start || values_it == data.end() || !values_it->is_array()) {
-            note("ignored load for '" + destination + "': " + printable(data));
+        if (!component) {
+            note("ignored load for '" + destination + "': no such component");
             return;
         }
-        std::vector<std::int64_t> values;
-        for (const Message& v : *values_it) {
-            if (!v.is_number_integer()) {
-                note("ignored load for '" + destination + "': " + printable(v) + " is not an integer");
-                return;
-            }
-            values.push_back(v.is_number_unsigned() ? static_cast<std::int64_t>(v.get<std::uint64_t>() & INT64_MAX)
-                                                    : v.get<std::int64_t>());
+        const MirrorEvent change = read_mirror_event(command, mirror_of(*component));
+        if (change.refused()) {
+            note("ignored load for '" + destination + "': " + change.refusal);
+            return;
         }
         std::lock_guard<std::mutex> lock(machine_mutex_);
-        std::string why = machine_.load(*component, *start, values);
-        if (!why.empty()) {
-            note("ignored load for '" + destination + "': " + why);
-            return;
-        }
-        publish(wire::sub_load, destination, {{wire::key_start, *start}, {wire::key_values, values}});
+        apply(*component, change);
     }
 
     void on_bus(const Message& m) {
@@ -439,15 +439,35 @@ private:
             note("ignored on bus: " + printable(m));
             return;
         }
-        const Message& data = data_of(m);
-        auto number = integer_member(data, wire::key_register_number);
-        auto value = integer_member(data, wire::key_value);
-        std::lock_guard<std::mutex> lock(machine_mutex_);
-        if (!number || !value || !machine_.write_register(*number, *value)) {
-            note("ignored register write: " + printable(data));
+        // Read as the panel reads a "write" event of the register file.
+        const MirrorEvent change = read_mirror_event(m, register_file_mirror);
+        if (change.refused()) {
+            note("ignored register write: " + change.refusal);
             return;
         }
-        publish(wire::sub_write, wire::register_file, {{wire::key_register_number, *number}, {wire::key_value, *value}});
+        std::lock_guard<std::mutex> lock(machine_mutex_);
+        apply(Processor::Component::register_file, change);
+    }
+
+    static const MirrorShape& mirror_of(Processor::Component component) {
+        static_assert(register_file_mirror.cell_count == Processor::register_count);
+        static_assert(memory_mirror.cell_count == Processor::instruction_words);
+        static_assert(memory_mirror.cell_count == Processor::data_bytes);
+        return component == Processor::Component::register_file ? register_file_mirror : memory_mirror;
+    }
+
+    // Stores a change read by the panel's rules and publishes it as the cells
+    // now hold it. Under machine_mutex_.
+    void apply(Processor::Component component, const MirrorEvent& change) {
+        machine_.load(component, change.first, change.values);  // inside: the shapes are the machine's
+        std::vector<std::uint32_t> stored;
+        for (std::size_t k = 0; k < change.values.size(); ++k) stored.push_back(machine_.cell(component, change.first + k));
+        if (change.kind == MirrorEvent::Kind::load) {
+            publish(wire::sub_load, name_of(component), {{wire::key_start, change.first}, {wire::key_values, stored}});
+        } else {
+            publish(wire::sub_write, name_of(component),
+                    {{mirror_of(component).index_key, change.first}, {wire::key_value, stored.front()}});
+        }
     }
 
     void publish(std::string_view sub, std::string_view origin, const Message& data) {
@@ -481,7 +501,7 @@ private:
             std::this_thread::sleep_for(malformed_pause);
         }
         std::lock_guard<std::mutex> lock(machine_mutex_);
-        machine_.write_register(15, 15);
+        machine_.load(Processor::Component::register_file, 15, {15});
         publish(wire::sub_write, wire::register_file, {{wire::key_register_number, 15}, {wire::key_value, 15}});
         note("sent " + std::to_string(table.size()) + " malformed bodies and the end marker");
     }
@@ -514,7 +534,8 @@ private:
             int address = static_cast<int>(sent % 256);
             int value = static_cast<int>((sent / 256) % 256);
             std::lock_guard<std::mutex> lock(machine_mutex_);
-            machine_.load(Processor::Component::data_memory, address, {value});
+            machine_.load(Processor::Component::data_memory, static_cast<std::size_t>(address),
+                          {static_cast<std::uint64_t>(value)});
             publish(wire::sub_write, wire::data_memory, {{wire::key_address, address}, {wire::key_value, value}});
             backlog.published(event_bytes);
         }
@@ -554,8 +575,8 @@ private:
     }
 
     Options options_;
-    PeerSocket bus_;
-    PeerSocket pair_;
+    Endpoint bus_;
+    Endpoint pair_;
     const std::vector<std::uint8_t> ping_reply_ = encode(make_envelope(
         MessageKind::event, std::string(wire::sub_ping), nullptr, std::string(wire::simulation_control), ""));
     std::mutex machine_mutex_;  // guards machine_; held while its events are published

@@ -4,39 +4,22 @@ namespace {
 
 constexpr std::uint8_t wrap8(int v) { return static_cast<std::uint8_t>(v & 0xff); }
 
-struct Limits {
-    int size;
-    std::int64_t max_value;
-};
-
-Limits limits_of(Processor::Component component) {
+std::size_t size_of(Processor::Component component) {
     switch (component) {
-        case Processor::Component::instruction_memory:
-            return {Processor::instruction_words, 0xffffffffLL};
-        case Processor::Component::register_file:
-            return {Processor::register_count, 0xff};
-        case Processor::Component::data_memory:
-            return {Processor::data_bytes, 0xff};
+        case Processor::Component::instruction_memory: return Processor::instruction_words;
+        case Processor::Component::register_file: return Processor::register_count;
+        case Processor::Component::data_memory: return Processor::data_bytes;
     }
-    return {0, 0};
+    return 0;
 }
 
 }  // namespace
 
-std::string Processor::load(Component component, std::int64_t start, const std::vector<std::int64_t>& values) {
-    Limits lim = limits_of(component);
-    if (start < 0 || start > lim.size || static_cast<std::int64_t>(values.size()) > lim.size - start) {
-        return "indexes " + std::to_string(start) + " to " +
-               std::to_string(start + static_cast<std::int64_t>(values.size()) - 1) + " are not all below " +
-               std::to_string(lim.size);
-    }
-    for (std::int64_t v : values) {
-        if (v < 0 || v > lim.max_value) {
-            return "value " + std::to_string(v) + " is not between 0 and " + std::to_string(lim.max_value);
-        }
-    }
+bool Processor::load(Component component, std::size_t first, const std::vector<std::uint64_t>& values) {
+    const std::size_t size = size_of(component);
+    if (first > size || values.size() > size - first) return false;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        auto at = static_cast<std::size_t>(start) + i;
+        const std::size_t at = first + i;
         switch (component) {
             case Component::instruction_memory: instructions_[at] = static_cast<std::uint32_t>(values[i]); break;
             case Component::register_file: registers_[at] = static_cast<std::uint8_t>(values[i]); break;
@@ -44,13 +27,16 @@ std::string Processor::load(Component component, std::int64_t start, const std::
         }
     }
     if (component == Component::instruction_memory) pc_ = 0;
-    return {};
+    return true;
 }
 
-bool Processor::write_register(std::int64_t number, std::int64_t value) {
-    if (number < 0 || number >= register_count || value < 0 || value > 0xff) return false;
-    registers_[static_cast<std::size_t>(number)] = static_cast<std::uint8_t>(value);
-    return true;
+std::uint32_t Processor::cell(Component component, std::size_t index) const {
+    switch (component) {
+        case Component::instruction_memory: return instructions_[index];
+        case Component::register_file: return registers_[index];
+        case Component::data_memory: return data_[index];
+    }
+    return 0;
 }
 
 std::vector<Processor::Change> Processor::step() {

@@ -33,8 +33,8 @@
 // (after "Init REG" it sets r3 = 1, data[2] = 1 and data[0] = 5).
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 class Processor {
@@ -53,22 +53,21 @@ public:
         bool operator==(const Change&) const = default;
     };
 
-    // Stores values at start, start + 1, ... of the component. Returns an
-    // empty string when applied, else why nothing was applied (an index past
-    // the end, a value that does not fit the component's cells).
-    std::string load(Component component, std::int64_t start, const std::vector<std::int64_t>& values);
+    // Stores values at first, first + 1, ... of the component, each cut to
+    // its cell's low 32 or 8 bits, as the panel's mirrors store them.
+    // Returns false, and stores nothing, when they do not all fit inside.
+    bool load(Component component, std::size_t first, const std::vector<std::uint64_t>& values);
 
     // Executes the instruction at pc; returns the registers and data bytes
     // whose value changed, registers first, each in index order.
     std::vector<Change> step();
 
-    // Stores one register; returns false when number or value is out of range.
-    bool write_register(std::int64_t number, std::int64_t value);
-
     int pc() const { return pc_; }
     std::uint32_t instruction(int address) const { return instructions_[address]; }
     std::uint8_t reg(int number) const { return registers_[number]; }
     std::uint8_t data(int address) const { return data_[address]; }
+    // Cell index of the component, below its size.
+    std::uint32_t cell(Component component, std::size_t index) const;
 
 private:
     int pc_ = 0;

@@ -11,6 +11,19 @@ namespace {
 
 void on_receive_callback(void* arg) { static_cast<Endpoint*>(arg)->on_receive(); }
 
+// A pipe is counted from its ADD_POST to its REM_POST; nng may report the
+// removal of a pipe it never reported as added (one refused on the way in).
+void on_pipe_event(nng_pipe pipe, nng_pipe_ev event, void* arg) {
+    auto* peers = static_cast<Endpoint::Peers*>(arg);
+    const auto id = static_cast<std::uint32_t>(nng_pipe_id(pipe));
+    {
+        std::lock_guard<std::mutex> lock(peers->mutex);
+        if (event == NNG_PIPE_EV_ADD_POST) peers->pipes.insert(id);
+        else peers->pipes.erase(id);
+    }
+    peers->changed.notify_all();
+}
+
 void check(int rv, const char* call) {
     if (rv != 0) throw NngError(rv, call);
 }
@@ -37,6 +50,10 @@ NngError::NngError(int code, std::string call)
 
 Endpoint::Endpoint(const std::string* url_, EndpointKind kind_) : url(url_), kind(kind_) {
     check(nng_aio_alloc(&aio, on_receive_callback, this), "nng_aio_alloc");
+}
+
+Endpoint::Endpoint(std::string address, EndpointKind kind_) : Endpoint(&own_url, kind_) {
+    own_url = std::move(address);
 }
 
 Endpoint::~Endpoint() {
@@ -72,15 +89,17 @@ void Endpoint::close_socket() {
     if (nng_socket_id(s) <= 0) return;
     // On a helper thread, so that a close that deadlocks inside nng (see
     // close_limit) costs its caller no more than the limit. The thread touches
-    // nothing but the socket id and its own state.
+    // nothing but the socket id, its own state and the peers that the
+    // socket's pipe notifications still reach until the close returns.
     struct Closing {
         std::mutex m;
         std::condition_variable cv;
         bool done = false;
     };
     auto closing = std::make_shared<Closing>();
-    std::thread([s, closing] {
+    std::thread([s, closing, kept_peers = peers]() mutable {
         nng_close(s);
+        kept_peers.reset();  // the last notification has come
         std::lock_guard<std::mutex> lock(closing->m);
         closing->done = true;
         closing->cv.notify_all();
@@ -100,7 +119,9 @@ bool Endpoint::connect() {
     close_socket();
     nng_socket s = NNG_SOCKET_INITIALIZER;
     int rv = is_bus(kind) ? nng_bus0_open(&s) : nng_pair0_open(&s);
-    // Limits before the socket meets a peer.
+    // Peers counted and limits set before the socket meets a peer.
+    if (rv == 0) rv = nng_pipe_notify(s, NNG_PIPE_EV_ADD_POST, on_pipe_event, peers.get());
+    if (rv == 0) rv = nng_pipe_notify(s, NNG_PIPE_EV_REM_POST, on_pipe_event, peers.get());
     if (rv == 0) rv = nng_socket_set_size(s, NNG_OPT_RECVMAXSZ, max_body_bytes);
     if (rv == 0 && is_bus(kind)) rv = nng_socket_set_int(s, NNG_OPT_RECVBUF, bus_receive_buffer);
     if (rv == 0 && is_bus(kind)) rv = nng_socket_set_int(s, NNG_OPT_SENDBUF, bus_send_buffer);
@@ -135,7 +156,7 @@ std::string Endpoint::bound_url() const {
     return url->substr(0, url->rfind(':') + 1) + std::to_string(port);
 }
 
-bool Endpoint::send_body(const std::vector<std::uint8_t>& body) {
+bool Endpoint::try_send_body(const std::vector<std::uint8_t>& body) {
     MsgPtr msg = message_with_body(body);
     if (nng_sendmsg(socket, msg.get(), 0) != 0) return false;
     msg.release();  // nng owns it now
@@ -145,12 +166,18 @@ bool Endpoint::send_body(const std::vector<std::uint8_t>& body) {
 void Endpoint::send(MessageKind message_kind, std::string sub_type, const Message& data, std::string origin,
                     std::string destination) {
     encode_envelope_into(message_kind, sub_type, data, origin, destination, send_buffer);
-    if (send_body(send_buffer)) return;
+    if (try_send_body(send_buffer)) return;
     report_send_failure(make_envelope(message_kind, std::move(sub_type), data, std::move(origin), std::move(destination)));
 }
 
 void Endpoint::send_encoded(const Message& envelope, const std::vector<std::uint8_t>& body) {
-    if (!send_body(body)) report_send_failure(envelope);
+    if (!try_send_body(body)) report_send_failure(envelope);
+}
+
+void Endpoint::send_body(const std::vector<std::uint8_t>& body) {
+    MsgPtr msg = message_with_body(body);
+    check(nng_sendmsg(socket, msg.get(), 0), "nng_sendmsg");
+    msg.release();  // nng owns it now
 }
 
 Message Endpoint::decode_and_free(nng_msg* raw) {
@@ -166,18 +193,33 @@ void Endpoint::set_receive_limit(nng_duration limit) {
     receive_limit = limit;
 }
 
-Message Endpoint::receive() {
-    set_receive_limit(NNG_DURATION_INFINITE);
+nng_msg* Endpoint::receive_message(nng_duration limit) {
+    set_receive_limit(limit);
     nng_msg* msg = nullptr;
     check(nng_recvmsg(socket, &msg, 0), "nng_recvmsg");
-    return decode_and_free(msg);
+    return msg;
 }
 
+Message Endpoint::receive() { return decode_and_free(receive_message(NNG_DURATION_INFINITE)); }
+
 Message Endpoint::receive_within(std::chrono::milliseconds limit) {
-    set_receive_limit(static_cast<nng_duration>(limit.count()));
-    nng_msg* msg = nullptr;
-    check(nng_recvmsg(socket, &msg, 0), "nng_recvmsg");
-    return decode_and_free(msg);
+    return decode_and_free(receive_message(static_cast<nng_duration>(limit.count())));
+}
+
+void Endpoint::receive_body_within(std::chrono::milliseconds limit,
+                                   const std::function<void(const std::uint8_t*, std::size_t)>& use) {
+    MsgPtr msg(receive_message(static_cast<nng_duration>(limit.count())));
+    use(static_cast<const std::uint8_t*>(nng_msg_body(msg.get())), nng_msg_len(msg.get()));
+}
+
+int Endpoint::peer_count() const {
+    std::lock_guard<std::mutex> lock(peers->mutex);
+    return static_cast<int>(peers->pipes.size());
+}
+
+bool Endpoint::wait_for_peer(std::chrono::milliseconds limit) const {
+    std::unique_lock<std::mutex> lock(peers->mutex);
+    return peers->changed.wait_for(lock, limit, [&] { return !peers->pipes.empty(); });
 }
 
 std::list<Message> Endpoint::take_if(std::function<bool(Message&)> predicate) {

@@ -1,17 +1,27 @@
 #pragma once
-// One nng socket of the panel with what it needs around it: its address, an
-// asynchronous receive kept outstanding on the socket, the inbox where
-// received envelopes wait for the main thread, and send / receive / take.
+// One nng socket with what it needs around it: its address, an asynchronous
+// receive kept outstanding on the socket, the inbox where received envelopes
+// wait for the main thread, and send / receive / take. The panel listens
+// with two of them; the stand-in simulator, the tests and the benchmarks
+// dial with them, as the simulator's components do, and use the rest: raw
+// bodies in and out and a count of the connected peers.
 //
 // Threads:
-//   owner thread  constructor, connect, send, receive, receive_within,
-//                 take_if, start_pump, destructor (the main thread for the
-//                 panel's two endpoints)
+//   owner thread  constructor, connect, bound_url, receive, receive_within,
+//                 receive_body_within, take_if, set_arrival_notice,
+//                 start_pump, destructor (the main thread for the panel's
+//                 two endpoints)
+//   sending thread  send: one thread at a time (it reuses one buffer), which
+//                 may be another than the one that receives (the owner
+//                 thread for the panel's endpoints)
+//   any thread    send_body, peer_count, wait_for_peer
 //   pump thread   pump, start_receive (one per endpoint, after start_pump)
-//   nng thread    on_receive, the completion of the receive on aio
+//   nng thread    on_receive, the completion of the receive on aio; the pipe
+//                 notifications that count the peers
 // inbox_mutex guards inbox. receive_mutex guards socket against the pump and
 // the completion, which read it while connect replaces it, and pairs with
 // pump_wake so that the pump sleeps until it has a receive to start.
+// Peers::mutex guards the set of connected pipes.
 //
 // One place keeps the receive going: a completion that received starts the
 // next receive itself, as the last thing it does, so that a stream does not
@@ -26,7 +36,9 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -89,6 +101,8 @@ public:
     // url must outlive the endpoint; its owner may point it elsewhere until
     // connect. Allocates aio; touches no network. Throws NngError.
     Endpoint(const std::string* url, EndpointKind kind);
+    // The same with an address of its own, for a peer that dials a fixed one.
+    Endpoint(std::string address, EndpointKind kind);
     // Stops the pump and the outstanding receive, then closes the socket.
     ~Endpoint();
     Endpoint(const Endpoint&) = delete;
@@ -115,11 +129,26 @@ public:
     // times is encoded once. A failure is reported as send reports it.
     void send_encoded(const Message& envelope, const std::vector<std::uint8_t>& body);
 
+    // Sends body as it is, envelope or not. A failure is thrown as NngError.
+    void send_body(const std::vector<std::uint8_t>& body);
+
     // Waits for the next message and decodes it; an undecodable body is
     // reported and gives the integer 0. nng's errors are thrown as NngError.
     Message receive();
     // The same, waiting at most limit; a timeout throws NngError (NNG_ETIMEDOUT).
     Message receive_within(std::chrono::milliseconds limit);
+    // Waits at most limit for the next message and hands its body, as it
+    // arrived, to use(body, length) before freeing it. The timeout and nng's
+    // errors are thrown as NngError.
+    void receive_body_within(std::chrono::milliseconds limit,
+                             const std::function<void(const std::uint8_t*, std::size_t)>& use);
+
+    // Peers connected to the socket right now (nng's pipes, counted from its
+    // notifications), and a wait of at most limit for there to be one. A bus
+    // drops what it sends while no peer is attached: a peer that publishes
+    // at once waits for one first. Any thread.
+    int peer_count() const;
+    bool wait_for_peer(std::chrono::milliseconds limit) const;
 
     // Moves the inbox envelopes for which predicate holds, in arrival order,
     // into the result; the rest stay. The predicate runs under inbox_mutex
@@ -150,6 +179,15 @@ public:
     const std::string* url;
     const EndpointKind kind;
 
+    // The connected pipes, kept by nng's pipe notifications on nng's threads.
+    // Shared with the thread that closes the socket, which may outlive the
+    // endpoint (close_limit), so that a late notification finds it.
+    struct Peers {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::set<std::uint32_t> pipes;
+    };
+
 private:
     bool is_open() const { return nng_socket_id(socket) > 0; }
     // Ends reception for good before the close: shrinks a bus socket's
@@ -163,10 +201,15 @@ private:
     void close_socket();
     Message decode_and_free(nng_msg* msg);
     // Sends body as one message; false when nng refused it.
-    bool send_body(const std::vector<std::uint8_t>& body);
+    bool try_send_body(const std::vector<std::uint8_t>& body);
     // Sets the socket's receive timeout unless it is already limit.
     void set_receive_limit(nng_duration limit);
 
+    // The next message, waiting at most limit (NNG_DURATION_INFINITE: no
+    // limit), which becomes the socket's receive timeout if it is not already.
+    nng_msg* receive_message(nng_duration limit);
+
+    std::string own_url;  // the address of an endpoint built with one
     nng_socket socket = NNG_SOCKET_INITIALIZER;  // written under receive_mutex
     nng_listener listener = NNG_LISTENER_INITIALIZER;  // owner thread
     nng_aio* aio = nullptr;
@@ -183,4 +226,5 @@ private:
     std::mutex receive_mutex;
     std::condition_variable pump_wake;
     std::thread pump_thread;
+    std::shared_ptr<Peers> peers = std::make_shared<Peers>();
 };

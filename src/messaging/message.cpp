@@ -37,11 +37,43 @@ void encode_envelope_into(MessageKind kind, std::string sub_type, const Message&
 
 namespace {
 
-// Builds the value from the library's SAX events, as from_ubjson does, behind
-// a gate that counts nesting, declared container sizes and values, so that a
-// hostile body is refused while it is read, before it exhausts the stack or
-// the memory. Malformed UBJSON only stops the build: decode then has the
-// library report it.
+constexpr std::size_t unknown_size = static_cast<std::size_t>(-1);
+
+// The bounds of decode, counted over the library's SAX events as they come:
+// nesting, declared container sizes and values. A body past them is refused
+// by a parse_error of its own, thrown from inside the parse, before it
+// exhausts the stack or the memory.
+class DecodeBounds {
+public:
+    void value() {
+        if (++values_ > decode_max_values)
+            refuse(decode_refused_values, "more than " + std::to_string(decode_max_values) + " values");
+    }
+    void open(std::size_t declared) {
+        value();
+        if (depth_ >= static_cast<std::size_t>(decode_max_depth))
+            refuse(decode_refused_depth, "nesting deeper than " + std::to_string(decode_max_depth));
+        if (declared != unknown_size && declared > decode_max_count)
+            refuse(decode_refused_count, "declared count " + std::to_string(declared) + " above " +
+                                             std::to_string(decode_max_count));
+        ++depth_;
+    }
+    void close() { --depth_; }
+    // Containers open now: 0 outside the top value, 1 inside it.
+    std::size_t depth() const { return depth_; }
+
+private:
+    [[noreturn]] static void refuse(int id, const std::string& why) {
+        throw nlohmann::json::parse_error::create(id, 0, "refused UBJSON value: " + why, nullptr);
+    }
+
+    std::size_t depth_ = 0;
+    std::size_t values_ = 0;
+};
+
+// Builds the value from the library's SAX events, as from_ubjson does,
+// within DecodeBounds. Malformed UBJSON only stops the build: decode then has
+// the library report it.
 class BoundedBuilder final : public nlohmann::json_sax<Message> {
 public:
     explicit BoundedBuilder(Message& root) : root_(root) {}
@@ -64,15 +96,6 @@ public:
     bool parse_error(std::size_t, const std::string&, const nlohmann::json::exception&) override { return false; }
 
 private:
-    static constexpr std::size_t unknown_size = static_cast<std::size_t>(-1);
-
-    [[noreturn]] static void refuse(int id, const std::string& why) {
-        throw nlohmann::json::parse_error::create(id, 0, "refused UBJSON value: " + why, nullptr);
-    }
-    void count_value() {
-        if (++values_ > decode_max_values)
-            refuse(decode_refused_values, "more than " + std::to_string(decode_max_values) + " values");
-    }
     // Stores v where the next value goes: the root, the next element of the
     // open array, or the member whose key came last.
     Message& place(Message v) {
@@ -83,31 +106,86 @@ private:
     }
     template <class Value>
     bool put(Value&& v) {
-        count_value();
+        bounds_.value();
         place(Message(std::forward<Value>(v)));
         return true;
     }
     bool open(std::size_t declared, Message container) {
-        count_value();
-        if (open_.size() >= static_cast<std::size_t>(decode_max_depth))
-            refuse(decode_refused_depth, "nesting deeper than " + std::to_string(decode_max_depth));
-        if (declared != unknown_size && declared > decode_max_count)
-            refuse(decode_refused_count, "declared count " + std::to_string(declared) + " above " +
-                                             std::to_string(decode_max_count));
+        bounds_.open(declared);
         open_.push_back(&place(std::move(container)));
         return true;
     }
     bool close() {
+        bounds_.close();
         open_.pop_back();
         return true;
     }
 
     Message& root_;
+    DecodeBounds bounds_;
     // The containers still open, innermost last. An element's address stays
     // valid while it is open: only the innermost container grows.
     std::vector<Message*> open_;
     Message* member_ = nullptr;
-    std::size_t values_ = 0;
+};
+
+// Keeps the string members of the top object that an EnvelopeHeader holds,
+// and nothing else, from the same SAX events within the same bounds. A
+// member named twice counts as its last value, as in the decoded object.
+class HeaderReader final : public nlohmann::json_sax<Message> {
+public:
+    explicit HeaderReader(EnvelopeHeader& header) : header_(header) {}
+
+    bool top_is_object() const { return top_is_object_; }
+
+    bool null() override { return value(); }
+    bool boolean(bool) override { return value(); }
+    bool number_integer(number_integer_t) override { return value(); }
+    bool number_unsigned(number_unsigned_t) override { return value(); }
+    bool number_float(number_float_t, const string_t&) override { return value(); }
+    bool string(string_t& v) override {
+        if (member_ != nullptr && bounds_.depth() == 1) *member_ = std::move(v);
+        return value();
+    }
+    bool binary(binary_t&) override { return value(); }
+    bool start_object(std::size_t declared) override {
+        if (bounds_.depth() == 0) top_is_object_ = true;
+        bounds_.open(declared);
+        return true;
+    }
+    // A member of the top object: the header's, where its value goes if it
+    // is a string, or none.
+    bool key(string_t& k) override {
+        if (bounds_.depth() != 1) return true;
+        member_ = k == wire::key_message_type       ? &header_.message_type
+                  : k == wire::key_message_sub_type ? &header_.message_sub_type
+                  : k == wire::key_destination      ? &header_.destination
+                                                    : nullptr;
+        if (member_ != nullptr) member_->reset();
+        return true;
+    }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t declared) override {
+        bounds_.open(declared);
+        return true;
+    }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::json::exception&) override { return false; }
+
+private:
+    bool value() {
+        bounds_.value();
+        return true;
+    }
+    bool close() {
+        bounds_.close();
+        return true;
+    }
+
+    EnvelopeHeader& header_;
+    DecodeBounds bounds_;
+    std::optional<std::string>* member_ = nullptr;
+    bool top_is_object_ = false;
 };
 
 }  // namespace
@@ -120,6 +198,19 @@ Message decode(const std::uint8_t* body, std::size_t length) {
     // Malformed, within the bounds up to where it failed: the library's own
     // decode fails at the same byte and throws its own parse_error.
     return Message::from_ubjson(body, body + length, /*strict=*/true, /*allow_exceptions=*/true);
+}
+
+std::optional<EnvelopeHeader> read_envelope_header(const std::uint8_t* body, std::size_t length) {
+    EnvelopeHeader header;
+    HeaderReader reader(header);
+    try {
+        if (!Message::sax_parse(body, body + length, &reader, nlohmann::json::input_format_t::ubjson, /*strict=*/true))
+            return std::nullopt;
+    } catch (const nlohmann::json::parse_error&) {
+        return std::nullopt;  // past decode's bounds
+    }
+    if (!reader.top_is_object()) return std::nullopt;
+    return header;
 }
 
 std::string compact_text(const Message& message, InvalidUtf8 invalid) {

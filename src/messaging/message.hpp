@@ -50,6 +50,22 @@ inline constexpr int decode_refused_values = 192;
 // throws nlohmann::json::parse_error for anything it does not accept.
 Message decode(const std::uint8_t* body, std::size_t length);
 
+// The members of an envelope that decide how it is handled.
+struct EnvelopeHeader {
+    // nullopt when the member is missing or is not a string.
+    std::optional<std::string> message_type;
+    std::optional<std::string> message_sub_type;
+    std::optional<std::string> destination;
+
+    bool operator==(const EnvelopeHeader&) const = default;
+};
+
+// The header of body when decode would give an object for it, read with the
+// same parser and bounds but without building any value: a ping's payload,
+// for one, costs a pass over its bytes. nullopt when decode would refuse the
+// body or give no object.
+std::optional<EnvelopeHeader> read_envelope_header(const std::uint8_t* body, std::size_t length);
+
 // What a console text does with a string that is not valid UTF-8.
 enum class InvalidUtf8 {
     raise,    // throws the library's type_error 316

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "messaging/message.hpp"
+#include "messaging/wire_names.hpp"
 
 // An integer read from an event. bits holds the value modulo 2^64, so the
 // cast to a narrower unsigned type keeps its low bits the way the JSON
@@ -42,6 +43,12 @@ struct MirrorShape {
     std::string_view index_key;  // "register_number", "address"
     std::string_view cell_word;  // "register", "cell"
 };
+
+// The panel's mirrors: its register file, and its two memories of 256 cells
+// (32-bit instruction words, data bytes). The stand-in simulator reads the
+// commands that change its own components by the same shapes.
+inline constexpr MirrorShape register_file_mirror{16, wire::key_register_number, "register"};
+inline constexpr MirrorShape memory_mirror{256, wire::key_address, "cell"};
 
 // What one envelope asks of a mirror.
 struct MirrorEvent {

@@ -3,7 +3,6 @@
 #include <bit>
 
 #include "messaging/mirror_event.hpp"
-#include "messaging/wire_names.hpp"
 
 namespace {
 
@@ -35,8 +34,8 @@ void MemoryView<Cell>::draw() {
 
 template <class Cell>
 void MemoryView<Cell>::handle_message(const Message& message) {
-    static constexpr MirrorShape shape{cell_count, wire::key_address, "cell"};
-    const MirrorEvent event = read_mirror_event(message, shape);
+    static_assert(memory_mirror.cell_count == cell_count);
+    const MirrorEvent event = read_mirror_event(message, memory_mirror);
     if (event.refused()) return report_refused_event(name, event);
     for (std::size_t k = 0; k < event.values.size(); ++k) {
         const std::size_t cell = event.first + k;

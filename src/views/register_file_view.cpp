@@ -148,8 +148,8 @@ void RegisterFileView::handle_message(const Message& message) {
     const auto sub_type = message.find(wire::key_message_sub_type);  // end() when message is no object
     std::cerr << compact_text(sub_type == message.end() ? missing : *sub_type, InvalidUtf8::replace) << std::endl;
 
-    static constexpr MirrorShape shape{register_count, wire::key_register_number, "register"};
-    const MirrorEvent event = read_mirror_event(message, shape);
+    static_assert(register_file_mirror.cell_count == register_count);
+    const MirrorEvent event = read_mirror_event(message, register_file_mirror);
     if (event.refused()) return report_refused_event(name, event);
     for (std::size_t k = 0; k < event.values.size(); ++k) {
         const std::size_t index = event.first + k;

@@ -63,8 +63,8 @@ TEST_F(Panel, ATakenBusPortIsReportedOnceAndThePairStillListens) {
     start_panel();
     ASSERT_TRUE(wait_until([&] { return !panel->stderr_text().empty(); }, 10s));
     std::string pair_url(wire::pair_address);
-    PeerSocket pair_peer(PeerSocket::Protocol::pair, pair_url);
-    ASSERT_TRUE(pair_peer.dial());
+    Endpoint pair_peer(pair_url, EndpointKind::pair_dial);
+    ASSERT_TRUE(pair_peer.connect());
     EXPECT_TRUE(pair_peer.wait_for_peer(10s)) << "the pair socket does not listen";
     EXPECT_EQ(quit_and_wait(), 0);
     // Once, over the whole run, with frames run for the clicks.

@@ -1,5 +1,5 @@
 // Endpoint and MessageHub over real nng sockets on 127.0.0.1, each test on
-// free ports, with dialling PeerSockets (or endpoints) as the peers.
+// free ports, with dialling endpoints as the peers.
 
 #include "messaging/endpoint.hpp"
 
@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "messaging/application.hpp"
-#include "standin/peer_socket.hpp"
 #include "support/child_process.hpp"
 #include "support/loopback.hpp"
 
@@ -33,7 +32,7 @@ std::size_t inbox_size(Endpoint& listener) {
 // Waits until the dialer is attached, then sends one probe and takes it from
 // the listener's inbox: from then on the two are connected and the inbox is
 // empty.
-void wait_bus_connected(PeerSocket& dialer, Endpoint& listener) {
+void wait_bus_connected(Endpoint& dialer, Endpoint& listener) {
     ASSERT_TRUE(dialer.wait_for_peer(5s)) << "bus dialer never connected";
     dialer.send(MessageKind::event, "probe", nullptr, "", "");
     ASSERT_TRUE(wait_until([&] { return !listener.take_if(accept_all).empty(); }, 5s)) << "the probe never arrived";
@@ -45,7 +44,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(listener.connect());
         listener.start_pump();
-        ASSERT_TRUE(dialer.dial());
+        ASSERT_TRUE(dialer.connect());
         wait_bus_connected(dialer, listener);
     }
 
@@ -62,7 +61,7 @@ protected:
     ReservedPort port;  // a second connect listens there again
     std::string url = port.url();
     Endpoint listener{&url, EndpointKind::bus_listen};
-    PeerSocket dialer{PeerSocket::Protocol::bus, url};
+    Endpoint dialer{url, EndpointKind::bus_dial};
 };
 
 TEST_F(BusPair, TakeIfReturnsArrivalOrderAndKeepsTheRest) {
@@ -148,8 +147,8 @@ TEST(ArrivalNotice, EachEnvelopeInTheInboxIsAnnouncedAfterItCanBeTaken) {
     listener.set_arrival_notice([&] { ++notices; });
     ASSERT_TRUE(listener.connect());
     listener.start_pump();
-    PeerSocket dialer{PeerSocket::Protocol::bus, listener.bound_url()};
-    ASSERT_TRUE(dialer.dial());
+    Endpoint dialer{listener.bound_url(), EndpointKind::bus_dial};
+    ASSERT_TRUE(dialer.connect());
     wait_bus_connected(dialer, listener);
     notices = 0;
 
@@ -171,8 +170,8 @@ TEST(PairEndpoint, ReceiveOfANonUbjsonBodyReportsAndGivesZero) {
     std::string url = any_loopback_port;
     Endpoint listener(&url, EndpointKind::pair_listen);
     ASSERT_TRUE(listener.connect());
-    PeerSocket dialer(PeerSocket::Protocol::pair, listener.bound_url());
-    ASSERT_TRUE(dialer.dial());
+    Endpoint dialer(listener.bound_url(), EndpointKind::pair_dial);
+    ASSERT_TRUE(dialer.connect());
     dialer.send_body({'X', 'Y'});  // waits (bounded) for the connection
     testing::internal::CaptureStdout();
     Message m = listener.receive_within(5s);
@@ -219,9 +218,9 @@ TEST(PairEndpoint, EnvelopesSentWhileNobodyTakesAllArriveInOrder) {
     std::string url = any_loopback_port;
     Endpoint listener(&url, EndpointKind::pair_listen);
     ASSERT_TRUE(listener.connect());
-    PeerSocket dialer(PeerSocket::Protocol::pair, listener.bound_url());
+    Endpoint dialer(listener.bound_url(), EndpointKind::pair_dial);
     listener.start_pump();
-    ASSERT_TRUE(dialer.dial());
+    ASSERT_TRUE(dialer.connect());
     ASSERT_TRUE(dialer.wait_for_peer(5s));
     constexpr int count = 3000;
     for (int i = 0; i < count; ++i)

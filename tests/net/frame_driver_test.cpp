@@ -11,7 +11,7 @@
 #include "imgui_internal.h"
 #include "loop/frame_schedule.hpp"
 #include "loop/redraw_check.hpp"
-#include "standin/peer_socket.hpp"
+#include "messaging/endpoint.hpp"
 #include "support/child_process.hpp"
 #include "support/headless_imgui.hpp"
 #include "support/loopback.hpp"
@@ -25,7 +25,7 @@ class FrameDriver : public ::testing::Test {
 protected:
     void SetUp() override {
         ui.frame([this] { panel.frame(done); });  // first frame: the hub starts
-        ASSERT_TRUE(peer.dial());
+        ASSERT_TRUE(peer.connect());
         ASSERT_TRUE(peer.wait_for_peer(5s));
         // One probe through to the panel's inbox, printed and dropped by a
         // frame: from then on the panel's end is attached too.
@@ -70,7 +70,7 @@ protected:
     Panel panel{bus_url, any_loopback_port};
     HeadlessImGui ui;
     bool done = false;
-    PeerSocket peer{PeerSocket::Protocol::bus, bus_url};
+    Endpoint peer{bus_url, EndpointKind::bus_dial};
 };
 
 TEST_F(FrameDriver, PrintsEveryMessageAndRoutesByOrigin) {

@@ -31,6 +31,12 @@ Message register_write(int number, int value) {
     return event("write", {{"register_number", number}, {"value", value}}, "QZ3_MK.register_file");
 }
 
+// A console text with its lines ended by "\n" alone (a Windows program ends them with "\r\n").
+std::string unix_lines(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
 Message data_write(int address, int value) {
     return event("write", {{"address", address}, {"value", value}}, "QZ3_MK.data_memory");
 }
@@ -198,27 +204,57 @@ TEST_F(StandinTest, EachPingGetsExactlyOneReply) {
     EXPECT_NE(standin->stdout_text().find("pair > "), std::string::npos) << "--verbose shows what it sends";
 }
 
-TEST_F(StandinTest, CommandsThatDoNotFitChangeNothingAndPublishNothing) {
+// Loads and writes are read by the panel's rules for the same events: a
+// number is the integer it stands for, cut to its cell, and what is published
+// is what the cells now hold, which a panel then shows as sent.
+TEST_F(StandinTest, LoadsAndWritesAreCutToTheirCellsAsThePanelCutsThem) {
     listen();
     start({"--quiet"});
+    wait_connected();
+    command("load", {{"start", 0}, {"values", {nullptr}}}, "QZ3_MK.data_memory");  // refused, and not noted
+    command("load", {{"start", 12.7}, {"values", {1.9, 300, -1, true}}}, "QZ3_MK.register_file");
+    EXPECT_EQ(next_event(), event("load", {{"start", 12}, {"values", {1, 44, 255, 1}}}, "QZ3_MK.register_file"));
+    command("load", {{"start", 0}, {"values", {0x100000007LL, -2.5}}}, "QZ3_MK.instruction_memory");
+    EXPECT_EQ(next_event(), event("load", {{"start", 0}, {"values", {7, 0xfffffffeu}}}, "QZ3_MK.instruction_memory"));
+    bus->send(MessageKind::command, "write", {{"register_number", 2.5}, {"value", 513}}, "register_file", "");
+    EXPECT_EQ(next_event(), register_write(2, 1));
+    // ADD r13, r2 (r13 = 44 + 1) shows that the machine holds those values.
+    command("load", {{"start", 2}, {"values", {0xd206}}}, "QZ3_MK.instruction_memory");
+    next_event();
+    command("step", nullptr, "QZ3_MK.simulation_control");
+    command("step", nullptr, "QZ3_MK.simulation_control");
+    command("step", nullptr, "QZ3_MK.simulation_control");
+    EXPECT_EQ(next_event(), register_write(13, 45));
+    expect_no_event();
+    EXPECT_EQ(standin->stderr_text(), "") << "--quiet";
+}
+
+TEST_F(StandinTest, CommandsThatDoNotFitChangeNothingAndPublishNothing) {
+    listen();
+    start();
     wait_connected();
     struct Bad {
         const char* sub_type;
         Message data;
         const char* destination;
+        const char* note;  // on standard error, after "qz3-standin: "
     };
     const std::vector<Bad> bad{
-        {"load", {{"start", 15}, {"values", {1, 2}}}, "QZ3_MK.register_file"},
-        {"load", {{"start", 0}, {"values", {256}}}, "QZ3_MK.register_file"},
-        {"load", {{"start", 0}, {"values", {1.5}}}, "QZ3_MK.data_memory"},
-        {"load", {{"start", 0}, {"values", "1"}}, "QZ3_MK.instruction_memory"},
-        {"load", {{"values", {1}}}, "QZ3_MK.instruction_memory"},
-        {"load", {{"start", 0}, {"values", {1}}}, "QZ3_MK.simulation_control"},
-        {"jump", nullptr, "QZ3_MK.simulation_control"},
+        {"load", {{"start", 15}, {"values", {1, 2}}}, "QZ3_MK.register_file",
+         "ignored load for 'QZ3_MK.register_file': \"values\" holds 2 values from \"start\" 15, past register 15"},
+        {"load", {{"start", 0}, {"values", {"1"}}}, "QZ3_MK.data_memory",
+         "ignored load for 'QZ3_MK.data_memory': \"values\"[0] is not a number but string"},
+        {"load", {{"start", 0}, {"values", "1"}}, "QZ3_MK.instruction_memory",
+         "ignored load for 'QZ3_MK.instruction_memory': \"values\" is not an array but string"},
+        {"load", {{"values", {1}}}, "QZ3_MK.instruction_memory",
+         "ignored load for 'QZ3_MK.instruction_memory': \"start\" is missing"},
+        {"load", {{"start", 0}, {"values", {1}}}, "QZ3_MK.simulation_control",
+         "ignored load for 'QZ3_MK.simulation_control': no such component"},
+        {"jump", nullptr, "QZ3_MK.simulation_control", nullptr},
     };
     for (const Bad& b : bad) command(b.sub_type, b.data, b.destination);
     bus->send(MessageKind::command, "write", {{"register_number", 16}, {"value", 1}}, "register_file", "");
-    bus->send(MessageKind::command, "write", {{"register_number", 1}, {"value", 256}}, "register_file", "");
+    bus->send(MessageKind::command, "write", {{"register_number", 1}, {"value", 1e300}}, "register_file", "");
     bus->send(MessageKind::command, "write", "3", "register_file", "");
     // The next event is that of this last, good write: nothing came before it.
     bus->send(MessageKind::command, "write", {{"register_number", 2}, {"value", 7}}, "register_file", "");
@@ -228,12 +264,22 @@ TEST_F(StandinTest, CommandsThatDoNotFitChangeNothingAndPublishNothing) {
     next_event();
     command("step", nullptr, "QZ3_MK.simulation_control");
     expect_no_event();
-    EXPECT_EQ(standin->stderr_text(), "") << "--quiet";
+    const std::string err = unix_lines(standin->stderr_text());
+    for (const Bad& b : bad) {
+        if (b.note) {
+            EXPECT_NE(err.find(std::string("qz3-standin: ") + b.note + "\n"), std::string::npos) << b.note;
+        }
+    }
+    for (const char* note : {"ignored register write: \"register_number\" 16 is outside 0 to 15",
+                             "ignored register write: \"value\" 1e+300 does not fit an integer",
+                             "ignored register write: data is not an object but string"}) {
+        EXPECT_NE(err.find(std::string("qz3-standin: ") + note + "\n"), std::string::npos) << note;
+    }
 }
 
 TEST_F(StandinTest, PacedFloodArrivesWholeAndInSequence) {
     listen();
-    start({"--flood", "300", "--rate", "1000"});
+    start({"--flood", "300", "--rate=1000"});
     wait_connected_keeping_mode_events();
     for (int i = 0; i < 300; ++i) {
         Message m = next_mode_event();
@@ -362,34 +408,36 @@ TEST(StandinOptions, AnAddressThatCannotBeDialledEndsWithCode1) {
     EXPECT_NE(p.stderr_text().find("Unable to establish socket connection: "), std::string::npos);
 }
 
-class BadOption : public testing::TestWithParam<std::vector<std::string>> {};
+struct BadOptionCase {
+    const char* name;
+    std::vector<std::string> args;
+    const char* error;  // the first line on standard error, after "qz3-standin: "
+};
 
-TEST_P(BadOption, ExitsWithAClearError) {
+class BadOption : public testing::TestWithParam<BadOptionCase> {};
+
+TEST_P(BadOption, ExitsWithCode2AndSaysWhy) {
     TempDir dir;
     std::vector<std::string> argv{STANDIN_BINARY};
-    argv.insert(argv.end(), GetParam().begin(), GetParam().end());
+    argv.insert(argv.end(), GetParam().args.begin(), GetParam().args.end());
     ChildProcess p({argv, {}, "", dir.file("out"), dir.file("err")});
     ASSERT_EQ(p.wait_for(5s), 2);
-    std::string err = p.stderr_text();
-    EXPECT_EQ(err.rfind("qz3-standin: ", 0), 0u) << err;
-    EXPECT_NE(err.find("Try 'qz3-standin --help'."), std::string::npos) << err;
+    EXPECT_EQ(unix_lines(p.stderr_text()), std::string("qz3-standin: ") + GetParam().error + "\nTry 'qz3-standin --help'.\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, BadOption,
-                         testing::Values(std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--flood"},
-                                         std::vector<std::string>{"--flood", "ten"},
-                                         std::vector<std::string>{"--rate", "-1"},
-                                         std::vector<std::string>{"--quiet", "--verbose"}),
-                         // The arguments as the test's name: "--rate", "-1" gives rate_minus1.
-                         [](const testing::TestParamInfo<std::vector<std::string>>& case_info) {
-                             std::string name;
-                             for (std::string arg : case_info.param) {
-                                 if (arg.rfind("--", 0) == 0) arg.erase(0, 2);
-                                 else if (arg.rfind('-', 0) == 0) arg.replace(0, 1, "minus");
-                                 if (!name.empty()) name += '_';
-                                 for (char c : arg) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Options, BadOption,
+    testing::Values(BadOptionCase{"unknown", {"--bogus"}, "unknown option '--bogus'"},
+                    BadOptionCase{"unknown_after_good_ones", {"--demo", "--bogus=1", "--help"}, "unknown option '--bogus=1'"},
+                    BadOptionCase{"short", {"-x"}, "unknown option '-x'"},
+                    BadOptionCase{"not_an_option", {"--quiet", "flood"}, "unknown option 'flood'"},
+                    BadOptionCase{"value_missing", {"--flood"}, "option '--flood' needs a value"},
+                    BadOptionCase{"value_not_a_number", {"--flood", "ten"},
+                                  "option '--flood' needs a whole number >= 0, not 'ten'"},
+                    BadOptionCase{"value_negative", {"--rate", "-1"}, "option '--rate' needs a whole number >= 0, not '-1'"},
+                    BadOptionCase{"value_after_equals", {"--rate=1x"}, "option '--rate' needs a whole number >= 0, not '1x'"},
+                    BadOptionCase{"flag_given_a_value", {"--demo=yes"}, "unknown option '--demo=yes'"},
+                    BadOptionCase{"quiet_and_verbose", {"--quiet", "--verbose"}, "--quiet and --verbose exclude each other"}),
+    [](const testing::TestParamInfo<BadOptionCase>& case_info) { return std::string(case_info.param.name); });
 
 }  // namespace

@@ -16,7 +16,6 @@
 
 #include "frame.hpp"
 #include "messaging/endpoint.hpp"
-#include "standin/peer_socket.hpp"
 #include "support/loopback.hpp"
 
 namespace {
@@ -85,8 +84,8 @@ TEST_F(WakeSignalTest, AMessageFromThePeerEndsTheLoopsWaitForEvents) {
     bus.set_arrival_notice([wake] { wake->notify(); });
     ASSERT_TRUE(bus.connect());
     bus.start_pump();
-    PeerSocket peer(PeerSocket::Protocol::bus, bus.bound_url());
-    ASSERT_TRUE(peer.dial());
+    Endpoint peer(bus.bound_url(), EndpointKind::bus_dial);
+    ASSERT_TRUE(peer.connect());
     ASSERT_TRUE(peer.wait_for_peer(5s));
 
     const auto take_all = [&] { return bus.take_if(accept_all).size(); };

@@ -134,8 +134,8 @@ void PanelFixture::stop_standin() {
 }
 
 void PanelFixture::attach_component() {
-    component = std::make_unique<PeerSocket>(PeerSocket::Protocol::bus, component_url);
-    ASSERT_TRUE(component->dial());
+    component = std::make_unique<Endpoint>(component_url, EndpointKind::bus_dial);
+    ASSERT_TRUE(component->connect());
     ASSERT_TRUE(component->wait_for_peer(10s));
     // This end attaches once it has the panel's protocol header; the panel's
     // end once it has read this one's.

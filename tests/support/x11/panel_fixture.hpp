@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "messaging/endpoint.hpp"
-#include "standin/peer_socket.hpp"
 #include "support/child_process.hpp"
 #include "support/proc_stats.hpp"
 #include "support/x11/panel_layout.hpp"
@@ -143,7 +142,7 @@ protected:
     std::unique_ptr<ChildProcess> standin;
     std::unique_ptr<WineSession> wine;  // ended before the programs are reaped
     std::string component_url{"tcp://127.0.0.1:31337"};
-    std::unique_ptr<PeerSocket> component;
+    std::unique_ptr<Endpoint> component;
     unsigned long window = 0;
     WindowGeometry origin;
     std::string run_dir;  // the panel's working directory
