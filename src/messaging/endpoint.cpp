@@ -156,29 +156,25 @@ std::string Endpoint::bound_url() const {
     return url->substr(0, url->rfind(':') + 1) + std::to_string(port);
 }
 
-bool Endpoint::try_send_body(const std::vector<std::uint8_t>& body) {
+int Endpoint::send_message(const std::vector<std::uint8_t>& body) {
     MsgPtr msg = message_with_body(body);
-    if (nng_sendmsg(socket, msg.get(), 0) != 0) return false;
-    msg.release();  // nng owns it now
-    return true;
+    const int rv = nng_sendmsg(socket, msg.get(), 0);
+    if (rv == 0) msg.release();  // nng owns it now
+    return rv;
 }
 
 void Endpoint::send(MessageKind message_kind, std::string sub_type, const Message& data, std::string origin,
                     std::string destination) {
     encode_envelope_into(message_kind, sub_type, data, origin, destination, send_buffer);
-    if (try_send_body(send_buffer)) return;
+    if (send_message(send_buffer) == 0) return;
     report_send_failure(make_envelope(message_kind, std::move(sub_type), data, std::move(origin), std::move(destination)));
 }
 
 void Endpoint::send_encoded(const Message& envelope, const std::vector<std::uint8_t>& body) {
-    if (!try_send_body(body)) report_send_failure(envelope);
+    if (send_message(body) != 0) report_send_failure(envelope);
 }
 
-void Endpoint::send_body(const std::vector<std::uint8_t>& body) {
-    MsgPtr msg = message_with_body(body);
-    check(nng_sendmsg(socket, msg.get(), 0), "nng_sendmsg");
-    msg.release();  // nng owns it now
-}
+void Endpoint::send_body(const std::vector<std::uint8_t>& body) { check(send_message(body), "nng_sendmsg"); }
 
 Message Endpoint::decode_and_free(nng_msg* raw) {
     MsgPtr msg(raw);

@@ -200,8 +200,8 @@ private:
     // Closes the socket, waiting at most close_limit (see there).
     void close_socket();
     Message decode_and_free(nng_msg* msg);
-    // Sends body as one message; false when nng refused it.
-    bool try_send_body(const std::vector<std::uint8_t>& body);
+    // Sends body as one message: nng's result, 0 when nng took it.
+    int send_message(const std::vector<std::uint8_t>& body);
     // Sets the socket's receive timeout unless it is already limit.
     void set_receive_limit(nng_duration limit);
 
