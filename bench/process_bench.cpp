@@ -115,7 +115,6 @@ struct Subject {
     std::string title;   // of its window
 };
 
-enum class Vsync { refused, granted };
 constexpr Vsync displays[] = {Vsync::refused, Vsync::granted};
 
 const char* display_name(Vsync v) {
@@ -296,7 +295,7 @@ std::unique_ptr<Running> spawn(const Subject& subject, XSession& x, Placement pl
     auto run = std::make_unique<Running>();
     std::filesystem::copy_file(PANEL_INI, run->dir.file("imgui.ini"));
     std::map<std::string, std::string> env{{"DISPLAY", x.display()}};
-    if (vsync == Vsync::granted) env["LD_PRELOAD"] = GRANTED_VSYNC_LIBRARY;
+    use_display(vsync, env);
     run->process = placed(placement, [&] {
         run->spawned = Clock::now();
         return std::make_unique<ChildProcess>(ChildProcess::Options{

@@ -18,18 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 using namespace panel_layout;
 
-enum class Vsync { refused, granted };
-
-std::string vsync_name(const testing::TestParamInfo<Vsync>& info) {
-    return info.param == Vsync::granted ? "VsyncGranted" : "VsyncRefused";
-}
-
-class FrameLoop : public PanelFixture, public testing::WithParamInterface<Vsync> {
-protected:
-    void SetUp() override {
-        if (GetParam() == Vsync::granted) panel_env["LD_PRELOAD"] = GRANTED_VSYNC_LIBRARY;
-    }
-};
+class FrameLoop : public OnEachDisplay {};
 
 // With a simulator attached and nothing happening, every thread of the panel
 // comes to rest: its processor time stops growing. How little it costs

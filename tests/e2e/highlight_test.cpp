@@ -13,12 +13,6 @@ namespace {
 using namespace std::chrono_literals;
 using namespace panel_layout;
 
-enum class Vsync { refused, granted };
-
-std::string vsync_name(const testing::TestParamInfo<Vsync>& info) {
-    return info.param == Vsync::granted ? "VsyncGranted" : "VsyncRefused";
-}
-
 // Data bytes 0 and 1 side by side, and the fields of registers 3 and 4 one
 // under the other: two copies of one image when they show the same thing.
 constexpr int dm_cell_pitch = 20;  // the hex cell's width: 2.5 glyphs of 8 pixels
@@ -28,12 +22,7 @@ constexpr int register_pitch = 23;  // a field's height and the spacing under it
 constexpr PanelRegion reg3_frame{reg3_field.x, reg3_y - 9, 120, 19};
 constexpr PanelRegion reg4_frame{reg3_frame.x, reg3_frame.y + register_pitch, reg3_frame.width, reg3_frame.height};
 
-class Highlight : public PanelFixture, public testing::WithParamInterface<Vsync> {
-protected:
-    void SetUp() override {
-        if (GetParam() == Vsync::granted) panel_env["LD_PRELOAD"] = GRANTED_VSYNC_LIBRARY;
-    }
-};
+class Highlight : public OnEachDisplay {};
 
 TEST_P(Highlight, AChangedCellStandsOutUntilItsFadeEnds) {
     start_panel();

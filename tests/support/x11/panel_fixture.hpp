@@ -21,6 +21,17 @@
 #include "support/x11/panel_layout.hpp"
 #include "support/x11/x_session.hpp"
 
+// The two kinds of display the frame loop meets: Xvfb's software renderer
+// refuses vsync; a desktop GPU's driver grants it and blocks each swap until
+// the next refresh, which granted_vsync, preloaded into the panel, emulates.
+enum class Vsync { refused, granted };
+
+// Adds to env, the environment a panel is started with, what makes it meet
+// the display vsync.
+inline void use_display(Vsync vsync, std::map<std::string, std::string>& env) {
+    if (vsync == Vsync::granted) env["LD_PRELOAD"] = GRANTED_VSYNC_LIBRARY;
+}
+
 // Waits in this fixture are on what the panel shows or does, each with a
 // bound; one that runs out fails the test at that step, with what it saw.
 // Input goes in as a person's does: the pointer moves (XTest motion, so
@@ -162,3 +173,15 @@ std::string envelope_line(const char* origin, const char* sub_type, const std::s
 // Reads the data-memory write events printed in out, in order, as
 // (address, value). Lines of anything else are counted in others.
 std::vector<std::pair<int, int>> printed_writes(const std::string& out, long long& others);
+
+// A PanelFixture whose panel meets the display of the test's parameter, for
+// the suites that run on both kinds:
+//   INSTANTIATE_TEST_SUITE_P(Display, Suite, testing::Values(Vsync::refused, Vsync::granted), vsync_name);
+class OnEachDisplay : public PanelFixture, public testing::WithParamInterface<Vsync> {
+protected:
+    void SetUp() override { use_display(GetParam(), panel_env); }
+};
+
+inline std::string vsync_name(const testing::TestParamInfo<Vsync>& info) {
+    return info.param == Vsync::granted ? "VsyncGranted" : "VsyncRefused";
+}
